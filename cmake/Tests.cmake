@@ -1,0 +1,89 @@
+# Test build: GoogleTest from Debian's sources, one test program per folder of
+# tests/unit, Win32 helper programs from tests/tools, the packaging check of
+# the product exe and the end-to-end scenarios. Every Windows program runs
+# under Wine through cmake/wine-run.sh with the build tree's own prefix.
+
+set(ORV_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh ${ORV_WINEPREFIX})
+
+set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian package googletest)")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+find_program(ORV_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+
+# Shared helpers of the unit tests (temporary folders and the like).
+file(GLOB ORV_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/support/*.cpp)
+add_library(orvtestsupport STATIC ${ORV_TEST_SUPPORT})
+target_include_directories(orvtestsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests/unit)
+target_compile_options(orvtestsupport PRIVATE ${ORV_WARNINGS})
+target_link_libraries(orvtestsupport PUBLIC orvcore gtest)
+
+# Win32 helper programs the tests start (one .cpp each).
+file(GLOB ORV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp)
+set(ORV_TOOL_TARGETS "")
+foreach(src IN LISTS ORV_TEST_TOOLS)
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_compile_options(${name} PRIVATE ${ORV_WARNINGS})
+  target_link_options(${name} PRIVATE -municode)
+  target_link_libraries(${name} PRIVATE orvcore)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+  list(APPEND ORV_TOOL_TARGETS ${name})
+endforeach()
+
+# Test fixtures stamped with version resources (tests/fixtures/*.rc, each an
+# empty DLL carrying the resource).
+file(GLOB ORV_FIXTURE_RCS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fixtures/*.rc)
+foreach(rc IN LISTS ORV_FIXTURE_RCS)
+  get_filename_component(name ${rc} NAME_WE)
+  add_library(${name} SHARED ${CMAKE_SOURCE_DIR}/tests/fixtures/Empty.c ${rc})
+  set_target_properties(${name} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures)
+  list(APPEND ORV_TOOL_TARGETS ${name})
+endforeach()
+
+# The tests find the programs they start through these folders, passed as
+# environment variables (Wine passes the environment to Windows programs).
+set(ORV_TEST_ENV
+  "ORV_TEST_TOOLS_DIR=${CMAKE_BINARY_DIR}/tools"
+  "ORV_TEST_FIXTURES_DIR=${CMAKE_BINARY_DIR}/fixtures"
+  "ORV_TEST_EXE=$<TARGET_FILE:OrvUpdaterW7>"
+  "ORV_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+
+file(GLOB ORV_UNIT_DIRS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/unit/*)
+foreach(dir IN LISTS ORV_UNIT_DIRS)
+  get_filename_component(area ${dir} NAME)
+  if(NOT IS_DIRECTORY ${dir} OR area STREQUAL "support")
+    continue()
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*_test.cpp)
+  if(NOT sources)
+    continue()
+  endif()
+  set(target unit_${area})
+  add_executable(${target} ${sources})
+  target_compile_options(${target} PRIVATE ${ORV_WARNINGS})
+  target_link_libraries(${target} PRIVATE orvtestsupport gtest_main)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/unit)
+  add_dependencies(${target} OrvUpdaterW7 ${ORV_TOOL_TARGETS})
+  add_test(NAME unit.${area} COMMAND ${target} --gtest_brief=1)
+  set_tests_properties(unit.${area} PROPERTIES ENVIRONMENT "${ORV_TEST_ENV}" TIMEOUT 900)
+endforeach()
+
+# Packaging check of the shipped i686 exe: what a clean Windows 7 needs.
+if(ORV_PRODUCT_EXE)
+  add_test(NAME package.product_exe
+    COMMAND ${ORV_PYTHON} ${CMAKE_SOURCE_DIR}/tests/package/check_exe.py
+            --objdump i686-w64-mingw32-objdump --version ${PROJECT_VERSION} ${ORV_PRODUCT_EXE})
+endif()
+
+# End-to-end scenarios: the built exe under Wine against local servers.
+file(GLOB ORV_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+if(ORV_E2E_TESTS)
+  add_test(NAME e2e
+    COMMAND ${ORV_PYTHON} -m pytest -q -p no:cacheprovider ${CMAKE_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(e2e PROPERTIES TIMEOUT 1800 ENVIRONMENT
+    "${ORV_TEST_ENV};ORV_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;ORV_WINEPREFIX=${ORV_WINEPREFIX};ORV_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endif()

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs one Windows program of the test build under Wine, in the build tree's
+# own prefix, and returns the program's exit code.
+#   wine-run.sh PREFIX --init        create the prefix if it is missing
+#   wine-run.sh PREFIX program args  run a program (the prefix is made first)
+set -u
+prefix=$1
+shift
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+# No Mono or Gecko installer dialogs while a prefix is created.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine takes the proxy from these; tests talk to loopback only.
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY ftp_proxy all_proxy ALL_PROXY no_proxy
+WINE=${ORV_WINE:-/usr/lib/wine/wine64}
+
+ensure_prefix() {
+    mkdir -p "$(dirname "$prefix")"
+    (
+        flock 9
+        if [ ! -f "$prefix/.orv-ready" ]; then
+            echo "wine-run: creating Wine prefix $prefix" >&2
+            rm -rf "$prefix"
+            "$WINE" wineboot -i >/dev/null 2>&1
+            reg=$(mktemp --suffix=.reg)
+            # Report Windows 7, and never start the debugger on a crash (it
+            # is slow and would hang a test waiting for input).
+            printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+                '[HKEY_CURRENT_USER\Software\Wine]' '"Version"="win7"' '' \
+                '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]' '"Auto"="0"' \
+                '"Debugger"=""' '' > "$reg"
+            "$WINE" regedit /S "$(winepath_of "$reg")" >/dev/null 2>&1
+            rm -f "$reg"
+            touch "$prefix/.orv-ready"
+        fi
+    ) 9>"$prefix.lock"
+}
+
+winepath_of() {
+    # Every Unix path is reachable through Wine's Z: drive.
+    printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"
+}
+
+ensure_prefix
+if [ "${1:-}" = "--init" ]; then
+    exit 0
+fi
+"$WINE" "$@"
+exit $?

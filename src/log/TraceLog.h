@@ -1,0 +1,31 @@
+#pragma once
+// The run's plain-text trace: one line per event, appended with its own
+// open, write, flush and close so that every line is on disk at once.
+#include <cstdint>
+#include <exception>
+#include <string>
+
+struct _SYSTEMTIME;
+
+// Local time as YYYY-MM-DD HH:MM:SS.mmm.
+std::wstring FormatTimestamp(const _SYSTEMTIME& time);
+
+// Builds one line without its CR LF: level | Seq=n | timestamp | message.
+std::wstring FormatTraceLine(const std::wstring& level, uint32_t sequence, const std::wstring& timestamp,
+                             const std::wstring& message);
+
+extern const wchar_t kTraceFileName[];
+extern const wchar_t kTraceFallbackFileName[];
+
+class TraceLog {
+public:
+    std::wstring path;
+    uint32_t sequence = 0;
+
+    void Open(const std::wstring& folder);
+    void Write(const std::wstring& level, const std::wstring& message);
+    void Info(const std::wstring& message);
+    void Warn(const std::wstring& message);
+    void Fail(const std::wstring& message);
+    void FailException(const std::wstring& component, const std::exception& error);
+};

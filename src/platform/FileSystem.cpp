@@ -1,0 +1,410 @@
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cwctype>
+
+#include "platform/Handles.h"
+
+namespace {
+
+constexpr DWORD kLongPathChars = 32768;
+constexpr DWORD kIoPiece = 1048576;
+constexpr DWORD kCompareBlock = 65536;
+
+bool AttributesOf(const std::wstring& path, DWORD& attributes)
+{
+    attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES;
+}
+
+// Read-only, hidden and system files must lose those bits before they can be
+// deleted or overwritten.
+void ClearAttributes(const std::wstring& path)
+{
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Removes a file that is in the way, leaving folders alone.
+void RemoveNonFolder(const std::wstring& path)
+{
+    DWORD attributes = 0;
+    if (AttributesOf(path, attributes) && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ClearAttributes(path);
+        ::DeleteFileW(path.c_str());
+    }
+}
+
+bool IsDotEntry(const wchar_t* name)
+{
+    return (name[0] == L'.' && name[1] == 0) || (name[0] == L'.' && name[1] == L'.' && name[2] == 0);
+}
+
+DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD,
+                                   HANDLE, HANDLE, LPVOID data)
+{
+    const auto* tick = static_cast<const ProgressTick*>(data);
+    (*tick)();
+    return PROGRESS_CONTINUE;
+}
+
+} // namespace
+
+std::wstring FullPath(const std::wstring& path)
+{
+    if (path.empty()) {
+        return path;
+    }
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return path;
+    }
+    std::wstring buffer(needed, L'\0');
+    const DWORD written = ::GetFullPathNameW(path.c_str(), needed, &buffer[0], nullptr);
+    if (written == 0 || written >= needed) {
+        return path;
+    }
+    buffer.resize(written);
+    return StripTrailingSeparators(buffer);
+}
+
+std::wstring GetModulePath()
+{
+    std::vector<wchar_t> buffer(kLongPathChars, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), kLongPathChars);
+    if (length == 0 || length >= kLongPathChars) {
+        return std::wstring();
+    }
+    return std::wstring(buffer.data(), length);
+}
+
+std::wstring GetModuleDirectory()
+{
+    return ParentPath(GetModulePath());
+}
+
+std::wstring GetTempFolder()
+{
+    std::vector<wchar_t> buffer(kLongPathChars, L'\0');
+    const DWORD length = ::GetTempPathW(kLongPathChars, buffer.data());
+    if (length == 0 || length >= kLongPathChars) {
+        return StripTrailingSeparators(GetModuleDirectory());
+    }
+    return StripTrailingSeparators(std::wstring(buffer.data(), length));
+}
+
+std::string WideToUtf8(const std::wstring& text)
+{
+    if (text.empty()) {
+        return std::string();
+    }
+    const int length = static_cast<int>(std::min<size_t>(text.size(), 0x7fffffff));
+    const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) {
+        return std::string();
+    }
+    std::string out(static_cast<size_t>(needed), '\0');
+    if (::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], needed, nullptr, nullptr) != needed) {
+        return std::string();
+    }
+    return out;
+}
+
+std::wstring Utf8ToWide(const void* data, size_t size)
+{
+    if (size == 0 || size > 0x7fffffff) {
+        return std::wstring();
+    }
+    const auto* bytes = static_cast<const char*>(data);
+    const int length = static_cast<int>(size);
+    UINT codePage = CP_UTF8;
+    DWORD flags = MB_ERR_INVALID_CHARS;
+    int needed = ::MultiByteToWideChar(codePage, flags, bytes, length, nullptr, 0);
+    if (needed <= 0) {
+        // Not UTF-8: older files and tools write the system ANSI code page.
+        codePage = CP_ACP;
+        flags = 0;
+        needed = ::MultiByteToWideChar(codePage, flags, bytes, length, nullptr, 0);
+        if (needed <= 0) {
+            return std::wstring();
+        }
+    }
+    std::wstring out(static_cast<size_t>(needed), L'\0');
+    if (::MultiByteToWideChar(codePage, flags, bytes, length, &out[0], needed) != needed) {
+        return std::wstring();
+    }
+    return out;
+}
+
+std::wstring Utf8ToWide(const std::string& bytes)
+{
+    return Utf8ToWide(bytes.data(), bytes.size());
+}
+
+bool FileExists(const std::wstring& path)
+{
+    DWORD attributes = 0;
+    return AttributesOf(path, attributes) && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring& path)
+{
+    DWORD attributes = 0;
+    return AttributesOf(path, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+uint64_t GetFileSize64(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool CreateDirectories(const std::wstring& folder)
+{
+    if (folder.empty() || DirectoryExists(folder)) {
+        return true;
+    }
+    const std::wstring parent = ParentPath(folder);
+    if (!parent.empty() && !DirectoryExists(parent) && !CreateDirectories(parent)) {
+        return false;
+    }
+    if (::CreateDirectoryW(folder.c_str(), nullptr)) {
+        return true;
+    }
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        return true;
+    }
+    // Another process may have made it in the meantime.
+    return DirectoryExists(folder);
+}
+
+bool DeleteFileIfPresent(const std::wstring& path)
+{
+    DWORD attributes = 0;
+    if (!AttributesOf(path, attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return true;
+    }
+    ClearAttributes(path);
+    return ::DeleteFileW(path.c_str()) != FALSE;
+}
+
+bool DeleteTree(const std::wstring& folder)
+{
+    if (!DirectoryExists(folder)) {
+        return true;
+    }
+    std::wstring full = FullPath(folder);
+    std::transform(full.begin(), full.end(), full.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+    // A safety limit, whatever the caller asks: never empty a whole drive.
+    if (folder.empty() || full.empty() || IsRootPathText(full)) {
+        return false;
+    }
+
+    {
+        WIN32_FIND_DATAW entry{};
+        UniqueFind find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+        if (find) {
+            do {
+                if (IsDotEntry(entry.cFileName)) {
+                    continue;
+                }
+                const std::wstring child = JoinPath(folder, entry.cFileName);
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                        // A junction or link: remove the link itself, never
+                        // what it points to.
+                        ::RemoveDirectoryW(child.c_str());
+                    } else if (!DeleteTree(child)) {
+                        return false;
+                    }
+                } else {
+                    ClearAttributes(child);
+                    if (!::DeleteFileW(child.c_str())) {
+                        return false;
+                    }
+                }
+            } while (::FindNextFileW(find.Get(), &entry));
+        }
+    }
+
+    ClearAttributes(folder);
+    if (::RemoveDirectoryW(folder.c_str())) {
+        return true;
+    }
+    return !DirectoryExists(folder);
+}
+
+bool DirectoryHasEntries(const std::wstring& folder)
+{
+    if (!DirectoryExists(folder)) {
+        return false;
+    }
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+    if (!find) {
+        return false;
+    }
+    do {
+        if (!IsDotEntry(entry.cFileName)) {
+            return true;
+        }
+    } while (::FindNextFileW(find.Get(), &entry));
+    return false;
+}
+
+bool FilesEqual(const std::wstring& a, const std::wstring& b, const ProgressTick& tick)
+{
+    if (!FileExists(a) || !FileExists(b)) {
+        return false;
+    }
+    if (GetFileSize64(a) != GetFileSize64(b)) {
+        return false;
+    }
+    UniqueFile fileA(::CreateFileW(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile fileB(::CreateFileW(b.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!fileA || !fileB) {
+        return false;
+    }
+    std::vector<unsigned char> bufferA(kCompareBlock, 0);
+    std::vector<unsigned char> bufferB(kCompareBlock, 0);
+    for (;;) {
+        DWORD readA = 0;
+        DWORD readB = 0;
+        if (!::ReadFile(fileA.Get(), bufferA.data(), kCompareBlock, &readA, nullptr) ||
+            !::ReadFile(fileB.Get(), bufferB.data(), kCompareBlock, &readB, nullptr)) {
+            return false;
+        }
+        if (readA != readB) {
+            return false;
+        }
+        if (readA == 0) {
+            return true;
+        }
+        if (!std::equal(bufferA.begin(), bufferA.begin() + readA, bufferB.begin())) {
+            return false;
+        }
+        if (tick) {
+            tick();
+        }
+    }
+}
+
+bool CopyFileVerified(const std::wstring& source, const std::wstring& target, std::wstring& error,
+                      const ProgressTick& tick)
+{
+    const std::wstring parent = ParentPath(target);
+    if (!CreateDirectories(parent)) {
+        error = L"Cannot create directory: " + parent;
+        return false;
+    }
+    BOOL cancel = FALSE;
+    const BOOL copied = tick
+        ? ::CopyFileExW(source.c_str(), target.c_str(), CopyProgressRoutine,
+                        const_cast<ProgressTick*>(&tick), &cancel, 0)
+        : ::CopyFileExW(source.c_str(), target.c_str(), nullptr, nullptr, &cancel, 0);
+    if (!copied) {
+        error = Win32ErrorText(::GetLastError());
+        return false;
+    }
+    if (FilesEqual(source, target, tick)) {
+        return true;
+    }
+    RemoveNonFolder(target);
+    error = L"Copied file verification failed.";
+    return false;
+}
+
+ByteArray ReadWholeFile(const std::wstring& path)
+{
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        throw FileReadError("Cannot open file");
+    }
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
+        static_cast<uint64_t>(size.QuadPart) > kMaxWholeFileBytes) {
+        throw FileReadError("File is too large or unreadable");
+    }
+    ByteArray data(static_cast<size_t>(size.QuadPart), 0);
+    size_t done = 0;
+    while (done < data.size()) {
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(kIoPiece, data.size() - done));
+        DWORD read = 0;
+        if (!::ReadFile(file.Get(), data.data() + done, piece, &read, nullptr) || read == 0) {
+            throw FileReadError("Cannot read complete file");
+        }
+        done += read;
+    }
+    return data;
+}
+
+bool WriteFileDirect(const std::wstring& path, const void* data, size_t size, std::wstring& error)
+{
+    if (!CreateDirectories(ParentPath(path))) {
+        error = L"Cannot create output directory.";
+        return false;
+    }
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file) {
+        error = Win32ErrorText(::GetLastError());
+        return false;
+    }
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(kIoPiece, size - done));
+        DWORD written = 0;
+        if (!::WriteFile(file.Get(), bytes + done, piece, &written, nullptr) || written != piece) {
+            error = Win32ErrorText(::GetLastError());
+            file.Reset();
+            RemoveNonFolder(path);
+            return false;
+        }
+        done += written;
+    }
+    ::FlushFileBuffers(file.Get());
+    return true;
+}
+
+bool WriteFileAtomic(const std::wstring& path, const std::wstring& text, std::wstring& error)
+{
+    const std::string bytes = WideToUtf8(text);
+    const std::wstring side = path + L".new";
+    RemoveNonFolder(side);
+    if (!WriteFileDirect(side, bytes.data(), bytes.size(), error)) {
+        return false;
+    }
+    if (::MoveFileExW(side.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    error = Win32ErrorText(::GetLastError());
+    RemoveNonFolder(side);
+    return false;
+}
+
+std::wstring Win32ErrorText(unsigned long code)
+{
+    if (code == 0) {
+        return L"No error code was supplied.";
+    }
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+        code, 0x400, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    UniqueLocalMemory owner(buffer);
+    std::wstring text;
+    if (length > 0 && buffer != nullptr) {
+        text = TrimWhitespace(std::wstring(buffer, length));
+    }
+    if (text.empty()) {
+        text = L"Unknown Windows error";
+    }
+    return text + L" (Win32 " + std::to_wstring(code) + L")";
+}

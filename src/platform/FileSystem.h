@@ -1,0 +1,56 @@
+#pragma once
+// File, folder and text-encoding helpers over the Win32 file API. None keeps
+// state, opens a window or logs. Failures are a false result plus an error
+// text where the signature has one; only ReadWholeFile raises.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/PathText.h"
+
+// Called while long operations work, so the caller can pump its window.
+// An empty tick is simply not called.
+using ProgressTick = std::function<void()>;
+
+using ByteArray = std::vector<unsigned char>;
+
+// The largest file ReadWholeFile accepts (64 MiB).
+constexpr uint64_t kMaxWholeFileBytes = 67108864;
+
+// Raised by ReadWholeFile with one of its three messages.
+class FileReadError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::wstring FullPath(const std::wstring& path);
+std::wstring GetModulePath();
+std::wstring GetModuleDirectory();
+std::wstring GetTempFolder();
+
+std::string WideToUtf8(const std::wstring& text);
+std::wstring Utf8ToWide(const void* data, size_t size);
+std::wstring Utf8ToWide(const std::string& bytes);
+
+bool FileExists(const std::wstring& path);
+bool DirectoryExists(const std::wstring& path);
+uint64_t GetFileSize64(const std::wstring& path);
+
+bool CreateDirectories(const std::wstring& folder);
+bool DeleteFileIfPresent(const std::wstring& path);
+bool DeleteTree(const std::wstring& folder);
+bool DirectoryHasEntries(const std::wstring& folder);
+
+bool FilesEqual(const std::wstring& a, const std::wstring& b, const ProgressTick& tick = ProgressTick());
+bool CopyFileVerified(const std::wstring& source, const std::wstring& target, std::wstring& error,
+                      const ProgressTick& tick = ProgressTick());
+
+ByteArray ReadWholeFile(const std::wstring& path);
+bool WriteFileDirect(const std::wstring& path, const void* data, size_t size, std::wstring& error);
+bool WriteFileAtomic(const std::wstring& path, const std::wstring& text, std::wstring& error);
+
+// The system's text for a Win32 error code followed by " (Win32 n)".
+std::wstring Win32ErrorText(unsigned long code);
