@@ -1,0 +1,7 @@
+#pragma once
+// The one test for relative paths taken from packages and listings. Pure: no
+// Windows headers.
+#include <string>
+
+bool IsSafeRelativePath(const std::wstring& relativePath);
+bool IsReservedDeviceName(const std::wstring& segment);
