@@ -87,3 +87,6 @@ if(ORV_E2E_TESTS)
   set_tests_properties(e2e PROPERTIES TIMEOUT 1800 ENVIRONMENT
     "${ORV_TEST_ENV};ORV_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;ORV_WINEPREFIX=${ORV_WINEPREFIX};ORV_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endif()
+
+# Loopback servers for the tests that download.
+include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)
