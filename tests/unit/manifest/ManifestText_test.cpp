@@ -5,24 +5,9 @@
 #include <vector>
 
 #include "manifest/Manifest.h"
+#include "ManifestTestSupport.h"
 
 namespace {
-
-const std::wstring kNoNode = L"The XML does not contain a <version> node.";
-const std::wstring kIncomplete = L"The <version> node is incomplete.";
-const std::wstring kOpenTag = L"Manifest entry has an incomplete opening tag: ";
-const std::wstring kNoClose = L"Manifest entry has no closing tag: ";
-const std::wstring kNoSafe = L"The <version> node contains no safe .zip package entries.";
-
-// One line per entry: name, version and a trailing " !" for serverMissing.
-std::vector<std::wstring> Describe(const PackageList& list)
-{
-    std::vector<std::wstring> lines;
-    for (const PackageEntry& entry : list) {
-        lines.push_back(entry.name + L"=" + entry.version + (entry.serverMissing ? L" !" : L""));
-    }
-    return lines;
-}
 
 struct ParseResult {
     bool ok = false;
@@ -42,21 +27,6 @@ ParseResult Parse(const std::wstring& text)
 std::wstring Doc(const std::wstring& content)
 {
     return L"<?xml version=\"1.0\"?>\r\n<Updater>\r\n  <version>" + content + L"</version>\r\n</Updater>\r\n";
-}
-
-bool IsReaderErrorText(const std::wstring& error)
-{
-    return error == kNoNode || error == kIncomplete || error == kNoSafe || error.rfind(kOpenTag, 0) == 0 ||
-           error.rfind(kNoClose, 0) == 0;
-}
-
-PackageEntry Entry(const std::wstring& name, const std::wstring& version, bool serverMissing = false)
-{
-    PackageEntry entry;
-    entry.name = name;
-    entry.version = version;
-    entry.serverMissing = serverMissing;
-    return entry;
 }
 
 TEST(PackageNameTest, OnlyPlainZipFileNamesAreSafe)
@@ -160,12 +130,12 @@ TEST(ManifestTextTest, AnUnclosedCommentEndsTheScan)
 
     r = Parse(Doc(L"<!-- <B.zip>2</B.zip>"));
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.error, kNoSafe);
+    EXPECT_EQ(r.error, kNoSafeEntries);
 
     // "<!-->" does not close itself.
     r = Parse(Doc(L"<!--><B.zip>2</B.zip>"));
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.error, kNoSafe);
+    EXPECT_EQ(r.error, kNoSafeEntries);
 }
 
 TEST(ManifestTextTest, NestedAndSelfClosingElements)
@@ -178,7 +148,7 @@ TEST(ManifestTextTest, NestedAndSelfClosingElements)
 
     r = Parse(Doc(L"<B.zip>3</B.zip><A.zip/>"));
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.error, kNoClose + L"A.zip");
+    EXPECT_EQ(r.error, kNoClosingTag + L"A.zip");
     EXPECT_EQ(r.entries, (std::vector<std::wstring>{L"B.zip=3"}));
 
     // A later matching closing tag makes the self-closed element an entry.
@@ -196,12 +166,12 @@ TEST(ManifestTextTest, UnsafeNamesAreDroppedSilently)
 
     r = Parse(Doc(L"<c:evil.zip>1</c:evil.zip><notes.txt>1</notes.txt>"));
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.error, kNoSafe);
+    EXPECT_EQ(r.error, kNoSafeEntries);
 
     // A name stops at "/": the element is "dir", whose closing tag is missing.
     r = Parse(Doc(L"<dir/x.zip>1</dir/x.zip>"));
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.error, kNoClose + L"dir");
+    EXPECT_EQ(r.error, kNoClosingTag + L"dir");
 }
 
 TEST(ManifestTextTest, RepeatedPackagesKeepTheNewerOrTheFirst)
@@ -265,29 +235,29 @@ TEST(ManifestTextTest, EntitiesAreDecodedOnceThenTrimmed)
     // Element names are never decoded.
     const ParseResult r = Parse(Doc(L"<A&amp;B.zip>1</A&amp;B.zip><C.zip>2</C.zip>"));
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.error, kNoClose + L"A");
+    EXPECT_EQ(r.error, kNoClosingTag + L"A");
 }
 
 TEST(ManifestTextTest, EachFaultGivesItsOwnText)
 {
     const std::pair<std::wstring, std::wstring> cases[] = {
-        {L"", kNoNode},
-        {L"<versio", kNoNode},
-        {L"<vers>", kNoNode},
-        {L"<Updater><versions/></Updater>", kIncomplete},
-        {L"<Updater><package.zip>1</package.zip></Updater>", kNoNode},
-        {L"<version", kIncomplete},
-        {L"<version><A.zip>1</A.zip>", kIncomplete},
-        {L"<version><A.zip>1</A.zip></versio>", kIncomplete},
-        {L"<version></version>", kNoSafe},
-        {L"<version>1.0</version>", kNoSafe},
+        {L"", kNoVersionNode},
+        {L"<versio", kNoVersionNode},
+        {L"<vers>", kNoVersionNode},
+        {L"<Updater><versions/></Updater>", kVersionNodeIncomplete},
+        {L"<Updater><package.zip>1</package.zip></Updater>", kNoVersionNode},
+        {L"<version", kVersionNodeIncomplete},
+        {L"<version><A.zip>1</A.zip>", kVersionNodeIncomplete},
+        {L"<version><A.zip>1</A.zip></versio>", kVersionNodeIncomplete},
+        {L"<version></version>", kNoSafeEntries},
+        {L"<version>1.0</version>", kNoSafeEntries},
         {L"<version><A.zip>1</A.zip></version", L""},
-        {L"<version><A.zip 1</version>", kOpenTag + L"A.zip"},
-        {L"<version><A.zip>1</B.zip></version>", kNoClose + L"A.zip"},
-        {L"<version><A.zip>1</version></A.zip>", kNoClose + L"A.zip"},
-        {L"<version><A.zip>1</A.zip ></version>", kNoClose + L"A.zip"},
-        {L"<version><Bad.txt>1</version>", kNoClose + L"Bad.txt"},
-        {L"<version><A.zip>1</A.zip><B.zip>2</version>", kNoClose + L"B.zip"},
+        {L"<version><A.zip 1</version>", kIncompleteOpeningTag + L"A.zip"},
+        {L"<version><A.zip>1</B.zip></version>", kNoClosingTag + L"A.zip"},
+        {L"<version><A.zip>1</version></A.zip>", kNoClosingTag + L"A.zip"},
+        {L"<version><A.zip>1</A.zip ></version>", kNoClosingTag + L"A.zip"},
+        {L"<version><Bad.txt>1</version>", kNoClosingTag + L"Bad.txt"},
+        {L"<version><A.zip>1</A.zip><B.zip>2</version>", kNoClosingTag + L"B.zip"},
     };
     for (const auto& c : cases) {
         const ParseResult r = Parse(c.first);
@@ -368,7 +338,7 @@ TEST(ManifestTextTest, HostileSizesStayWithinTheScanner)
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.entries, (std::vector<std::wstring>{L"A.zip=1"}));
     r = Parse(Doc(many));
-    EXPECT_EQ(r.error, kNoSafe);
+    EXPECT_EQ(r.error, kNoSafeEntries);
 
     // A million opening tags that are never closed: the first one fails.
     std::wstring open;
@@ -376,7 +346,7 @@ TEST(ManifestTextTest, HostileSizesStayWithinTheScanner)
         open += L"<P" + std::to_wstring(i % 10) + L".zip>";
     }
     r = Parse(Doc(open));
-    EXPECT_EQ(r.error, kNoClose + L"P0.zip");
+    EXPECT_EQ(r.error, kNoClosingTag + L"P0.zip");
 
     // A million closing tags without an opening one, and a million bare "<".
     std::wstring closers;
@@ -395,7 +365,7 @@ TEST(ManifestTextTest, HostileSizesStayWithinTheScanner)
         nearMiss += L"</" + name + L"x";
     }
     r = Parse(Doc(L"<" + name + L".zip>1" + nearMiss));
-    EXPECT_EQ(r.error, kNoClose + name + L".zip");
+    EXPECT_EQ(r.error, kNoClosingTag + name + L".zip");
 
     // An unclosed comment over a long run of dashes.
     r = Parse(Doc(L"<A.zip>1</A.zip><!--" + std::wstring(3000000, L'-')));
@@ -470,7 +440,7 @@ TEST(StateTextTest, WrittenTextReadsBackToTheSameList)
 
     // An empty list writes a document that reads as "no safe entries".
     EXPECT_FALSE(ParseManifestText(BuildStateText(PackageList()), back, error));
-    EXPECT_EQ(error, kNoSafe);
+    EXPECT_EQ(error, kNoSafeEntries);
 }
 
 } // namespace

@@ -10,21 +10,13 @@
 
 #include "log/TraceLog.h"
 #include "manifest/Inventory.h"
+#include "ManifestTestSupport.h"
 #include "manifest/Selection.h"
 #include "manifest/Version.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
 namespace {
-
-PackageEntry Entry(const std::wstring& name, const std::wstring& version, bool serverMissing = false)
-{
-    PackageEntry entry;
-    entry.name = name;
-    entry.version = version;
-    entry.serverMissing = serverMissing;
-    return entry;
-}
 
 void CopyFixture(const std::wstring& fixture, const std::wstring& target)
 {
@@ -130,7 +122,6 @@ TEST(InventoryTest, AnswersByStemFromCandidatesAndOtherFiles)
         {L"Orvw.Lum.zip", true, L"0.0.0.0"},
         {L"App.zip", false, L""},
         {L"Mixed.zip", true, L"0.0.0.0"},
-        {L".zip", false, L""},
         // The updater's own package from a program that is not the updater.
         {L"OrvUpdater.zip", false, L""},
     };
@@ -138,6 +129,8 @@ TEST(InventoryTest, AnswersByStemFromCandidatesAndOtherFiles)
         EXPECT_EQ(IsPackageInstalled(c.package, dir.Path()), c.installed) << c.package;
         EXPECT_EQ(GetInstalledVersion(c.package, dir.Path()), c.version) << c.package;
     }
+    // A name that is all extension has no stem and names nothing.
+    EXPECT_FALSE(IsPackageInstalled(L".zip", dir.Path()));
     EXPECT_FALSE(IsPackageInstalled(L"Both.zip", dir / L"missing"));
     EXPECT_EQ(GetInstalledVersion(L"Both.zip", dir / L"missing"), L"");
 }
@@ -304,11 +297,7 @@ TEST(SelectPackagesTest, ComparesRecordDiskAndServerForEveryPackage)
     ProgressRecord progress;
     const PackageList selected = SelectPackagesWithProgress(server, local, install.Path(), log, progress.Callbacks());
 
-    std::vector<std::wstring> names;
-    for (const PackageEntry& entry : selected) {
-        names.push_back(entry.name + L"=" + entry.version + (entry.serverMissing ? L" !" : L""));
-    }
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"Old.zip=1.2 !", L"Gone.zip=2.0", L"New.zip=1.0", L"Bad.zip=x.y"}));
+    EXPECT_EQ(Describe(selected), (std::vector<std::wstring>{L"Old.zip=1.2 !", L"Gone.zip=2.0", L"New.zip=1.0", L"Bad.zip=x.y"}));
 
     const std::vector<std::wstring> messages = LogMessages(log);
     ASSERT_EQ(messages.size(), 7u);
