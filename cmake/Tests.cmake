@@ -70,6 +70,15 @@ foreach(dir IN LISTS ORV_UNIT_DIRS)
   add_dependencies(${target} OrvUpdaterW7 ${ORV_TOOL_TARGETS})
   add_test(NAME unit.${area} COMMAND ${target} --gtest_brief=1)
   set_tests_properties(unit.${area} PROPERTIES ENVIRONMENT "${ORV_TEST_ENV}" TIMEOUT 900)
+  # Input files made at test time by Linux tools (a folder's make_fixtures.py
+  # writes them into ORV_UNIT_FIXTURES_DIR before its test program runs).
+  if(EXISTS ${dir}/make_fixtures.py)
+    set(fixtures ${CMAKE_BINARY_DIR}/unitfixtures/${area})
+    add_test(NAME fixtures.${area} COMMAND ${ORV_PYTHON} ${dir}/make_fixtures.py ${fixtures})
+    set_tests_properties(fixtures.${area} PROPERTIES FIXTURES_SETUP fixtures_${area} TIMEOUT 300)
+    set_tests_properties(unit.${area} PROPERTIES FIXTURES_REQUIRED fixtures_${area}
+      ENVIRONMENT "${ORV_TEST_ENV};ORV_UNIT_FIXTURES_DIR=${fixtures}")
+  endif()
 endforeach()
 
 # Packaging check of the shipped i686 exe: what a clean Windows 7 needs.

@@ -173,10 +173,8 @@ bool CreateDirectories(const std::wstring& folder)
     if (::CreateDirectoryW(folder.c_str(), nullptr)) {
         return true;
     }
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-        return true;
-    }
-    // Another process may have made it in the meantime.
+    // Another process may have made it in the meantime; a file of that name
+    // (also "already exists") is no folder.
     return DirectoryExists(folder);
 }
 
