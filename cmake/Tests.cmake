@@ -69,15 +69,15 @@ foreach(dir IN LISTS ORV_UNIT_DIRS)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/unit)
   add_dependencies(${target} OrvUpdaterW7 ${ORV_TOOL_TARGETS})
   add_test(NAME unit.${area} COMMAND ${target} --gtest_brief=1)
-  set_tests_properties(unit.${area} PROPERTIES ENVIRONMENT "${ORV_TEST_ENV}" TIMEOUT 900)
-  # Input files made at test time by Linux tools (a folder's make_fixtures.py
-  # writes them into ORV_UNIT_FIXTURES_DIR before its test program runs).
-  if(EXISTS ${dir}/make_fixtures.py)
-    set(fixtures ${CMAKE_BINARY_DIR}/unitfixtures/${area})
-    add_test(NAME fixtures.${area} COMMAND ${ORV_PYTHON} ${dir}/make_fixtures.py ${fixtures})
-    set_tests_properties(fixtures.${area} PROPERTIES FIXTURES_SETUP fixtures_${area} TIMEOUT 300)
-    set_tests_properties(unit.${area} PROPERTIES FIXTURES_REQUIRED fixtures_${area}
-      ENVIRONMENT "${ORV_TEST_ENV};ORV_UNIT_FIXTURES_DIR=${fixtures}")
+  set(data_dir ${CMAKE_BINARY_DIR}/testdata/${area})
+  set_tests_properties(unit.${area} PROPERTIES TIMEOUT 900
+    ENVIRONMENT "${ORV_TEST_ENV};ORV_TEST_DATA_DIR=${data_dir}")
+  # An area may prepare data on the Linux side first (links, archives made
+  # by native tools): tests/unit/<area>/setup.sh DATA-DIR WINEPREFIX, run before it.
+  if(EXISTS ${dir}/setup.sh)
+    add_test(NAME unit.${area}.setup COMMAND bash ${dir}/setup.sh ${data_dir} ${ORV_WINEPREFIX})
+    set_tests_properties(unit.${area}.setup PROPERTIES FIXTURES_SETUP data_${area})
+    set_tests_properties(unit.${area} PROPERTIES FIXTURES_REQUIRED data_${area})
   endif()
 endforeach()
 

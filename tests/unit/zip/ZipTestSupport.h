@@ -15,9 +15,9 @@
 
 inline std::wstring ZipFixture(const std::wstring& name)
 {
-    const std::wstring folder = TestEnvPath("ORV_UNIT_FIXTURES_DIR");
+    const std::wstring folder = TestEnvPath("ORV_TEST_DATA_DIR");
     if (folder.empty()) {
-        ADD_FAILURE() << "ORV_UNIT_FIXTURES_DIR is not set (ctest runs make_fixtures.py first)";
+        ADD_FAILURE() << "ORV_TEST_DATA_DIR is not set (ctest runs setup.sh first)";
     }
     return JoinPath(folder, name);
 }

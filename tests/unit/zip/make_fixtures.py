@@ -7,7 +7,8 @@ AES entries). Python's zipfile makes archives with hostile entry names, and a
 small writer of raw ZIP records makes what no tool writes on purpose: empty
 names, names that are not UTF-8, damaged data and wrong sizes.
 
-Usage: make_fixtures.py OUTPUT_FOLDER  (the folder is rebuilt from empty)
+Usage: make_fixtures.py OUTPUT_FOLDER  (the folder is rebuilt from empty;
+setup.sh runs it before the tests)
 """
 import os
 import random
