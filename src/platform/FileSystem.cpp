@@ -173,8 +173,10 @@ bool CreateDirectories(const std::wstring& folder)
     if (::CreateDirectoryW(folder.c_str(), nullptr)) {
         return true;
     }
-    // Another process may have made it in the meantime; a file of that name
-    // (also "already exists") is no folder.
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        return true;
+    }
+    // Another process may have made it in the meantime.
     return DirectoryExists(folder);
 }
 

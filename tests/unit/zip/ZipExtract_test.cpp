@@ -318,12 +318,12 @@ TEST(ZipExtractTest, FileAndFolderOfTheSameName)
     {
         Extraction x;
         EXPECT_FALSE(x.RunFixture(L"file-then-dir.zip"));
-        EXPECT_EQ(x.error, L"Cannot create extracted directory: " + x.Out(L"clash"));
+        EXPECT_EQ(x.error, L"Cannot create extracted directory: " + x.Out(L"clash\\sub"));
     }
     {
         Extraction x;
         EXPECT_FALSE(x.RunFixture(L"file-then-child.zip"));
-        EXPECT_EQ(x.error, L"Cannot create extracted file directory: " + x.Out(L"clash"));
+        EXPECT_EQ(x.error, L"Cannot create extracted file directory: " + x.Out(L"clash\\sub"));
     }
     {
         // The Win32 sentence differs between systems; its code suffix does not.

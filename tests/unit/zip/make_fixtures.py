@@ -128,9 +128,10 @@ def crafted_names(out):
     zipfile_archive(os.path.join(out, "unicode-names.zip"),
                     [("p\u00e4ckage/\u00fcn\u00efc\u00f8de.txt", b"utf-8 name\n"),
                      ("\u65e5\u672c.txt", b"cjk name\n")])
-    # A file where a later entry needs a folder, and the other way round.
-    zipfile_archive(os.path.join(out, "file-then-dir.zip"), [("clash", b"file\n"), ("clash/", b"")])
-    zipfile_archive(os.path.join(out, "file-then-child.zip"), [("clash", b"file\n"), ("clash/inner.txt", b"x\n")])
+    # A file where a later entry needs a folder level, and the other way round.
+    zipfile_archive(os.path.join(out, "file-then-dir.zip"), [("clash", b"file\n"), ("clash/sub/", b"")])
+    zipfile_archive(os.path.join(out, "file-then-child.zip"),
+                    [("clash", b"file\n"), ("clash/sub/inner.txt", b"x\n")])
     zipfile_archive(os.path.join(out, "dir-then-file.zip"), [("clash/", b""), ("clash", b"file\n")])
 
 
