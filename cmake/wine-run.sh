@@ -31,6 +31,12 @@ ensure_prefix() {
                 '"Debugger"=""' '' > "$reg"
             "$WINE" regedit /S "$(winepath_of "$reg")" >/dev/null 2>&1
             rm -f "$reg"
+            # Wine's own TrueType fonts (Tahoma, Marlett for the caption
+            # buttons) are only found in the prefix's Fonts folder, so windows
+            # and screenshots look as they do on Windows.
+            for font in /usr/share/wine/fonts/*.ttf; do
+                [ -e "$font" ] && ln -sf "$font" "$prefix/drive_c/windows/Fonts/"
+            done
             touch "$prefix/.orv-ready"
         fi
     ) 9>"$prefix.lock"
