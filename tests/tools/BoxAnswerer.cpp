@@ -27,9 +27,13 @@
 //   caption=...            the box's title
 //   text=...               the message (the static control with id 0xFFFF)
 //   buttons=yes,no         the visible command buttons, in control-id order
-//   default=no             the default button (DM_GETDEFID), or "none"
+//   default=no             the button drawn as the default (the one Enter
+//                          presses), or "none"
 //   icon=question          question, error, warning, information, none or
-//                          unknown (an icon that is none of the system ones)
+//                          unknown (an icon that is none of the system ones);
+//                          recognised from the screen, so a box hidden behind
+//                          another always-on-top window is raised to the top
+
 //   owner=CLASS            class name of the owner window, empty if unowned
 //   pid=N                  process the box belongs to
 //   pressed=yes            the button pressed, "enter" or "none"
@@ -37,7 +41,8 @@
 //
 // Exit codes: 0 every box was found and answered; 1 bad command line;
 // 2 a box was not found in time (the records of earlier boxes are kept);
-// 3 the record could not be written or the button could not be pressed.
+// 3 the record could not be written, or the button to press is not on the
+// box (the box is then left open) or could not be pressed.
 #include <windows.h>
 
 #include <cstdio>
@@ -57,9 +62,17 @@ struct ButtonName {
 };
 
 const ButtonName kButtons[] = {
-    {IDOK, L"ok"},       {IDCANCEL, L"cancel"},     {IDABORT, L"abort"},       {IDRETRY, L"retry"},
-    {IDIGNORE, L"ignore"}, {IDYES, L"yes"},         {IDNO, L"no"},             {IDCLOSE, L"close"},
-    {IDHELP, L"help"},   {IDTRYAGAIN, L"tryagain"}, {IDCONTINUE, L"continue"},
+    {IDOK, L"ok"},
+    {IDCANCEL, L"cancel"},
+    {IDABORT, L"abort"},
+    {IDRETRY, L"retry"},
+    {IDIGNORE, L"ignore"},
+    {IDYES, L"yes"},
+    {IDNO, L"no"},
+    {IDCLOSE, L"close"},
+    {IDHELP, L"help"},
+    {IDTRYAGAIN, L"tryagain"},
+    {IDCONTINUE, L"continue"},
 };
 
 constexpr int kPressDefault = -1;
@@ -553,8 +566,14 @@ int wmain(int argc, wchar_t** argv)
             std::fwprintf(stderr, L"BoxAnswerer: the box has no default button to press\n");
             return 3;
         }
-        const LPARAM button = reinterpret_cast<LPARAM>(::GetDlgItem(box, press));
-        if (!::PostMessageW(box, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), button)) {
+        // A box answers any command id it is sent, even one it has no button
+        // for; refuse rather than hand the program an answer it never offered.
+        HWND button = ::GetDlgItem(box, press);
+        if (button == nullptr || !::IsWindowVisible(button)) {
+            std::fwprintf(stderr, L"BoxAnswerer: the box has no %ls button\n", ButtonText(press).c_str());
+            return 3;
+        }
+        if (!::PostMessageW(box, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), reinterpret_cast<LPARAM>(button))) {
             std::fwprintf(stderr, L"BoxAnswerer: cannot press button %d\n", press);
             return 3;
         }
