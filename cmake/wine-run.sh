@@ -18,7 +18,9 @@ ensure_prefix() {
     mkdir -p "$(dirname "$prefix")"
     (
         flock 9
-        if [ ! -f "$prefix/.orv-ready" ]; then
+        # The marker names the prefix layout; a prefix made by an older
+        # layout is made again.
+        if [ ! -f "$prefix/.orv-ready-2" ]; then
             echo "wine-run: creating Wine prefix $prefix" >&2
             rm -rf "$prefix"
             "$WINE" wineboot -i >/dev/null 2>&1
@@ -31,7 +33,13 @@ ensure_prefix() {
                 '"Debugger"=""' '' > "$reg"
             "$WINE" regedit /S "$(winepath_of "$reg")" >/dev/null 2>&1
             rm -f "$reg"
-            touch "$prefix/.orv-ready"
+            # Wine's own TrueType fonts (Tahoma, Marlett for the caption
+            # buttons) are only found in the prefix's Fonts folder, so windows
+            # and screenshots look as they do on Windows.
+            for font in /usr/share/wine/fonts/*.ttf; do
+                [ -e "$font" ] && ln -sf "$font" "$prefix/drive_c/windows/Fonts/"
+            done
+            touch "$prefix/.orv-ready-2"
         fi
     ) 9>"$prefix.lock"
 }

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Handles.h"
+#include "ui/ProgressMath.h"
+
 class ProgressWindow {
 public:
     explicit ProgressWindow(bool silentRun);
@@ -35,7 +38,15 @@ public:
     HWND downloadText = nullptr;
     HWND downloadBar = nullptr;
     HWND overallBar = nullptr;
-};
 
-// Truncating byte-size text: "n bytes", "n KB" or "n MB".
-std::wstring FormatByteSize(uint64_t bytes);
+    // Class name of the top-level window.
+    static const wchar_t kWindowClass[];
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int y, int height);
+
+    // The message font made for this window; the controls use it until
+    // they are destroyed, so it lives as long as the object.
+    UniqueGdiObject font_;
+};
