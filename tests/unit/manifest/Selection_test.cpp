@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include "manifest/Version.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
+#include "ui/ProgressWindow.h"
 
 namespace {
 
@@ -343,6 +345,32 @@ TEST(SelectPackagesTest, AnEmptyServerListOnlyMovesTheBar)
     PackageList server;
     SetEntry(server, Entry(L"App.zip", L"2.0"));
     EXPECT_EQ(SelectPackagesWithProgress(server, local, install.Path(), log, SelectionProgress()).size(), 1u);
+}
+
+TEST(SelectPackagesTest, ReportsToTheRunsWindow)
+{
+    TempDir install;
+    TempDir logFolder;
+    CopyFixture(L"VersionStamp120.dll", install / L"Cur.dll");
+    PackageList server;
+    SetEntry(server, Entry(L"Cur.zip", L"1.2"));
+    SetEntry(server, Entry(L"New.zip", L"1.0"));
+    TraceLog log;
+    log.Open(logFolder.Path());
+    ProgressWindow window(false);
+    ASSERT_TRUE(window.Create());
+
+    const PackageList selected = SelectPackages(server, PackageList(), install.Path(), log, window);
+    EXPECT_EQ(Describe(selected), std::vector<std::wstring>{L"New.zip=1.0"});
+    wchar_t text[256] = {};
+    ::GetWindowTextW(window.statusText, text, 256);
+    EXPECT_STREQ(text, L"Checking installed files (2 of 2)...");
+    ::GetWindowTextW(window.detailText, text, 256);
+    EXPECT_STREQ(text, L"New.zip");
+    EXPECT_EQ(::SendMessageW(window.overallBar, PBM_GETPOS, 0, 0), 1000);
+
+    ProgressWindow silent(true);
+    EXPECT_EQ(SelectPackages(server, PackageList(), install.Path(), log, silent).size(), 1u);
 }
 
 } // namespace
