@@ -99,3 +99,12 @@ endif()
 
 # Loopback servers for the tests that download.
 include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)
+
+# Tests that open the progress window share one Wine desktop and one screen:
+# they take turns, so a screenshot or a search for "the" window never meets
+# another test's window.
+foreach(test IN ITEMS unit.ui unit.zip unit.manifest unit.download e2e)
+  if(TEST ${test})
+    set_property(TEST ${test} APPEND PROPERTY RESOURCE_LOCK wine_desktop)
+  endif()
+endforeach()
