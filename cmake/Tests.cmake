@@ -96,3 +96,15 @@ if(ORV_E2E_TESTS)
   set_tests_properties(e2e PROPERTIES TIMEOUT 1800 ENVIRONMENT
     "${ORV_TEST_ENV};ORV_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;ORV_WINEPREFIX=${ORV_WINEPREFIX};ORV_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endif()
+
+# Loopback servers for the tests that download.
+include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)
+
+# Tests that open the progress window share one Wine desktop and one screen:
+# they take turns, so a screenshot or a search for "the" window never meets
+# another test's window.
+foreach(test IN ITEMS unit.ui unit.zip unit.manifest unit.download e2e)
+  if(TEST ${test})
+    set_property(TEST ${test} APPEND PROPERTY RESOURCE_LOCK wine_desktop)
+  endif()
+endforeach()

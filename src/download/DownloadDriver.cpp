@@ -1,0 +1,154 @@
+// The download ladder: which backends run in which order, what is recorded
+// about each try, and how a finished body reaches its destination.
+#include <windows.h>
+
+#include "download/Downloader.h"
+#include "download/DownloadRules.h"
+#include "log/TraceLog.h"
+#include "platform/FileSystem.h"
+#include "platform/Handles.h"
+#include "ui/ProgressWindow.h"
+#include "zip/ZipPackage.h"
+
+namespace orv {
+
+namespace {
+
+constexpr wchar_t kTemporarySuffix[] = L".part";
+constexpr wchar_t kLocalFileBackend[] = L"LocalFile";
+constexpr DWORD kPollMs = 50;
+
+// What the worker thread gets: the try to run and a place for its result.
+struct WorkerJob {
+    const std::function<bool()>* attempt;
+    bool result;
+};
+
+DWORD WINAPI RunWorkerJob(LPVOID parameter)
+{
+    auto* job = static_cast<WorkerJob*>(parameter);
+    job->result = (*job->attempt)();
+    return 0;
+}
+
+} // namespace
+
+const Downloader::BackendEntry Downloader::kBackends[3] = {
+    {L"WinHTTP",
+     [](Downloader& self, const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error) {
+         return self.DownloadWinHttp(url, temporaryPath, error);
+     }},
+    {L"WinINet",
+     [](Downloader& self, const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error) {
+         return self.DownloadWinInet(url, temporaryPath, error);
+     }},
+    {L"URLMon",
+     [](Downloader&, const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error) {
+         return DownloadUrlMon(url, temporaryPath, error);
+     }},
+};
+
+bool Downloader::Download(const std::wstring& url, const std::wstring& destination,
+                          std::vector<DownloadAttempt>& attempts, bool validateZip)
+{
+    // The destination is only ever written by the final move, so a failed
+    // or interrupted download leaves the previous file as it was.
+    const std::wstring temporaryPath = destination + kTemporarySuffix;
+    CreateDirectories(ParentPath(destination));
+
+    if (IsFileUrl(url)) {
+        DeleteFileIfPresent(temporaryPath);
+        std::wstring error;
+        const bool succeeded = RunAttempt([&]() {
+            return DownloadLocalFile(url, temporaryPath, error) &&
+                   FinishDownload(temporaryPath, destination, validateZip, error);
+        });
+        RecordAttempt(url, kLocalFileBackend, succeeded, error, attempts);
+        return succeeded;
+    }
+
+    for (const BackendEntry& backend : kBackends) {
+        // A closed window means the user wants out; the try under way was
+        // allowed to finish, the next one is not started.
+        if (progress.closeRequested) {
+            return false;
+        }
+        DeleteFileIfPresent(temporaryPath);
+        progress.SetDetail(std::wstring(backend.name) + L" | " + url);
+        std::wstring error;
+        const bool succeeded = RunAttempt([&]() {
+            return backend.run(*this, url, temporaryPath, error) &&
+                   FinishDownload(temporaryPath, destination, validateZip, error);
+        });
+        RecordAttempt(url, backend.name, succeeded, error, attempts);
+        if (succeeded) {
+            return true;
+        }
+        DeleteFileIfPresent(temporaryPath);
+    }
+    return false;
+}
+
+void Downloader::RecordAttempt(const std::wstring& url, const wchar_t* backend, bool succeeded,
+                               const std::wstring& error, std::vector<DownloadAttempt>& attempts)
+{
+    attempts.push_back(DownloadAttempt{url, backend, succeeded ? std::wstring(kAttemptPassed) : error});
+    log.Info(AttemptLogMessage(succeeded, backend, url, error));
+}
+
+bool Downloader::RunAttempt(const std::function<bool()>& attempt)
+{
+    bytesReceived.store(0);
+    bytesTotal.store(0);
+    progress.BeginDownload();
+
+    WorkerJob job{&attempt, false};
+    UniqueHandle worker(::CreateThread(nullptr, 0, RunWorkerJob, &job, 0, nullptr));
+    if (worker) {
+        // The window lives on this thread, so this thread must keep pumping
+        // while the transfer blocks on the worker.
+        for (;;) {
+            const DWORD waited = ::WaitForSingleObject(worker.Get(), kPollMs);
+            progress.SetDownloadProgress(static_cast<uint64_t>(static_cast<int64_t>(bytesReceived.load())),
+                                         static_cast<uint64_t>(static_cast<int64_t>(bytesTotal.load())));
+            if (waited != WAIT_TIMEOUT) {
+                break;
+            }
+        }
+        // job belongs to this frame: the worker must be gone before it is.
+        ::WaitForSingleObject(worker.Get(), INFINITE);
+        worker.Reset();
+    } else {
+        // Without a thread the try still runs, only without live progress.
+        job.result = attempt();
+    }
+    progress.EndDownload(job.result);
+    return job.result;
+}
+
+bool FinishDownload(const std::wstring& temporaryPath, const std::wstring& destination, bool validateZip,
+                    std::wstring& error)
+{
+    if (!FileExists(temporaryPath) || GetFileSize64(temporaryPath) == 0) {
+        error = kMissingOrEmptyText;
+        return false;
+    }
+    if (validateZip) {
+        std::wstring zipError;
+        if (!ValidateZipPackage(temporaryPath, zipError)) {
+            error = kZipValidationPrefix + zipError;
+            return false;
+        }
+    }
+    // A read-only file from an earlier run must not block its replacement.
+    if (FileExists(destination)) {
+        ::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    if (!::MoveFileExW(temporaryPath.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = Win32ErrorText(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+} // namespace orv

@@ -1,0 +1,59 @@
+#include "download/HttpTransfer.h"
+
+#include <vector>
+
+#include "download/DownloadRules.h"
+#include "platform/FileSystem.h"
+
+namespace orv {
+
+bool AcceptStatus(bool queried, DWORD status, DWORD queryError, std::wstring& error)
+{
+    if (queried && IsSuccessStatus(status)) {
+        return true;
+    }
+    if (!queried && status == 0) {
+        error = Win32ErrorText(queryError);
+    } else {
+        error = HttpStatusText(status);
+    }
+    return false;
+}
+
+UniqueFile CreateBodyFile(const std::wstring& path)
+{
+    return UniqueFile(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
+}
+
+bool StreamBodyToFile(const BodyReader& read, HANDLE file, const BodyProgress& progress, uint64_t expectedTotal,
+                      std::wstring& error)
+{
+    std::vector<unsigned char> buffer(kBodyBufferBytes, 0);
+    uint64_t received = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!read(buffer.data(), kBodyBufferBytes, got)) {
+            error = Win32ErrorText(::GetLastError());
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        DWORD written = 0;
+        if (!::WriteFile(file, buffer.data(), got, &written, nullptr) || written != got) {
+            error = Win32ErrorText(::GetLastError());
+            return false;
+        }
+        received += written;
+        progress(received, expectedTotal);
+    }
+    if (received == 0) {
+        error = kEmptyResponseText;
+        return false;
+    }
+    ::FlushFileBuffers(file);
+    return true;
+}
+
+} // namespace orv
