@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Download throughput: a 256 MiB file from nginx on loopback, fetched by the
-# updater's downloader under Wine (tests/tools/DownloadBench) and by native
+# updater's downloader under Wine (bench/programs/DownloadBench.cpp) and by native
 # `curl -o`, alternately in the same run. The best of several runs of each
 # counts (the machine is shared and noisy). The updater's peak working set
 # is measured for the 256 MiB file and for a 16 MiB one: it should not grow

@@ -21,8 +21,10 @@ target_include_directories(orvtestsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests/unit)
 target_compile_options(orvtestsupport PRIVATE ${ORV_WARNINGS})
 target_link_libraries(orvtestsupport PUBLIC orvcore gtest)
 
-# Win32 helper programs the tests start (one .cpp each).
-file(GLOB ORV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp)
+# Win32 helper programs the tests start, and the programs the benchmarks
+# time (one .cpp each).
+file(GLOB ORV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp
+     ${CMAKE_SOURCE_DIR}/bench/programs/*.cpp)
 set(ORV_TOOL_TARGETS "")
 foreach(src IN LISTS ORV_TEST_TOOLS)
   get_filename_component(name ${src} NAME_WE)
