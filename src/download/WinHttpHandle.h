@@ -6,10 +6,4 @@
 
 #include "platform/Handles.h"
 
-struct WinHttpHandleTraits {
-    using Handle = HINTERNET;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::WinHttpCloseHandle(h); }
-};
-using UniqueWinHttpHandle = UniqueResource<WinHttpHandleTraits>;
+using UniqueWinHttpHandle = UniqueResource<NullHandleTraits<HINTERNET, &::WinHttpCloseHandle>>;

@@ -6,10 +6,4 @@
 
 #include "platform/Handles.h"
 
-struct WinInetHandleTraits {
-    using Handle = HINTERNET;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::InternetCloseHandle(h); }
-};
-using UniqueInternetHandle = UniqueResource<WinInetHandleTraits>;
+using UniqueInternetHandle = UniqueResource<NullHandleTraits<HINTERNET, &::InternetCloseHandle>>;

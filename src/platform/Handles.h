@@ -68,35 +68,17 @@ struct FindHandleTraits {
 };
 using UniqueFind = UniqueResource<FindHandleTraits>;
 
-struct RegKeyTraits {
-    using Handle = HKEY;
+// Handles whose failure value is null and that one function closes.
+template <typename H, auto CloseFunction>
+struct NullHandleTraits {
+    using Handle = H;
     static Handle Invalid() noexcept { return nullptr; }
     static bool IsValid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::RegCloseKey(h); }
+    static void Close(Handle h) noexcept { CloseFunction(h); }
 };
-using UniqueRegKey = UniqueResource<RegKeyTraits>;
 
+using UniqueRegKey = UniqueResource<NullHandleTraits<HKEY, &::RegCloseKey>>;
 // Memory the system allocated with LocalAlloc on our behalf.
-struct LocalMemoryTraits {
-    using Handle = HLOCAL;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::LocalFree(h); }
-};
-using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
-
-struct WindowTraits {
-    using Handle = HWND;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::DestroyWindow(h); }
-};
-using UniqueWindow = UniqueResource<WindowTraits>;
-
-struct GdiObjectTraits {
-    using Handle = HGDIOBJ;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::DeleteObject(h); }
-};
-using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
+using UniqueLocalMemory = UniqueResource<NullHandleTraits<HLOCAL, &::LocalFree>>;
+using UniqueWindow = UniqueResource<NullHandleTraits<HWND, &::DestroyWindow>>;
+using UniqueGdiObject = UniqueResource<NullHandleTraits<HGDIOBJ, &::DeleteObject>>;
