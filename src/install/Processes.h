@@ -1,0 +1,14 @@
+#pragma once
+// Stopping the suite's programs and the programs that hold a file open.
+#include <cstdint>
+#include <string>
+
+class TraceLog;
+class ProgressWindow;
+
+// Closes every top-level window of the process politely, waits 2.5 s, then
+// terminates it. Protected programs and this process are never touched.
+void StopProcess(uint32_t pid, TraceLog& log, ProgressWindow& progress);
+
+// The full image path of a process, empty when it cannot be read.
+std::wstring GetProcessImagePath(uint32_t pid);

@@ -1,0 +1,25 @@
+#pragma once
+// Files that can only be replaced at the next Windows start, and the work
+// that completes them afterwards.
+#include <string>
+
+class TraceLog;
+struct ProductProfile;
+
+extern const wchar_t kRebootStageFolderName[];   // ".orvw7-reboot-pending"
+extern const wchar_t kPendingStateFileName[];    // "pending-updater-w7.xml"
+extern const wchar_t kStateFileName[];           // "updater-w7.xml"
+
+// Process id and tick count, "pid-tick", both decimal.
+std::wstring MakeProcessTickStamp();
+
+// Moves "pending-updater-w7.xml" over "updater-w7.xml" once the reboot
+// stage folder is empty.
+void PromotePendingManifest(const std::wstring& installFolder, TraceLog& log);
+
+// HKCU RunOnce "OrvUpdaterW7Finish": the updater with "/finishonly" at the
+// user's next logon.
+void RegisterRunOnce(const std::wstring& installFolder, const ProductProfile& profile, TraceLog& log);
+
+// Restarts Windows in 10 seconds through the system's shutdown command.
+void RequestRestart(TraceLog& log);
