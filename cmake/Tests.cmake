@@ -90,14 +90,19 @@ if(ORV_PRODUCT_EXE)
             --objdump i686-w64-mingw32-objdump --version ${PROJECT_VERSION} ${ORV_PRODUCT_EXE})
 endif()
 
-# End-to-end scenarios: the built exe under Wine against local servers.
+# End-to-end scenarios: the built exe under Wine against local servers, one
+# ctest entry per scenario file.
 file(GLOB ORV_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
-if(ORV_E2E_TESTS)
-  add_test(NAME e2e
-    COMMAND ${ORV_PYTHON} -m pytest -q -p no:cacheprovider ${CMAKE_SOURCE_DIR}/tests/e2e)
-  set_tests_properties(e2e PROPERTIES TIMEOUT 1800 ENVIRONMENT
+set(ORV_E2E_ENTRIES "")
+foreach(script IN LISTS ORV_E2E_TESTS)
+  get_filename_component(name ${script} NAME_WE)
+  string(REGEX REPLACE "^test_" "" name ${name})
+  add_test(NAME e2e.${name}
+    COMMAND ${ORV_PYTHON} -m pytest -q -p no:cacheprovider ${script})
+  set_tests_properties(e2e.${name} PROPERTIES TIMEOUT 1800 ENVIRONMENT
     "${ORV_TEST_ENV};ORV_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;ORV_WINEPREFIX=${ORV_WINEPREFIX};ORV_BUILD_DIR=${CMAKE_BINARY_DIR}")
-endif()
+  list(APPEND ORV_E2E_ENTRIES e2e.${name})
+endforeach()
 
 # Loopback servers for the tests that download.
 include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)
@@ -105,7 +110,7 @@ include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)
 # Tests that open the progress window share one Wine desktop and one screen:
 # they take turns, so a screenshot or a search for "the" window never meets
 # another test's window.
-foreach(test IN ITEMS unit.ui unit.zip unit.manifest unit.download e2e)
+foreach(test IN ITEMS unit.ui unit.zip unit.manifest unit.download ${ORV_E2E_ENTRIES})
   if(TEST ${test})
     set_property(TEST ${test} APPEND PROPERTY RESOURCE_LOCK wine_desktop)
   endif()

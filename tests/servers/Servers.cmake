@@ -10,7 +10,7 @@ add_test(NAME servers.stop COMMAND ${ORV_PYTHON} ${ORV_TEST_SERVERS_SCRIPT} stop
 set_tests_properties(servers.start PROPERTIES FIXTURES_SETUP orv_servers TIMEOUT 180)
 set_tests_properties(servers.stop PROPERTIES FIXTURES_CLEANUP orv_servers TIMEOUT 120)
 
-foreach(test IN ITEMS unit.download)
+foreach(test IN ITEMS unit.download ${ORV_E2E_ENTRIES})
   if(TEST ${test})
     set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED orv_servers)
     set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
