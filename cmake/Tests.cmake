@@ -80,6 +80,11 @@ foreach(dir IN LISTS ORV_UNIT_DIRS)
     add_test(NAME unit.${area}.setup COMMAND bash ${dir}/setup.sh ${data_dir} ${ORV_WINEPREFIX})
     set_tests_properties(unit.${area}.setup PROPERTIES FIXTURES_SETUP data_${area})
     set_tests_properties(unit.${area} PROPERTIES FIXTURES_REQUIRED data_${area})
+    # What the setup mounted or started is undone by cleanup.sh DATA-DIR.
+    if(EXISTS ${dir}/cleanup.sh)
+      add_test(NAME unit.${area}.cleanup COMMAND bash ${dir}/cleanup.sh ${data_dir})
+      set_tests_properties(unit.${area}.cleanup PROPERTIES FIXTURES_CLEANUP data_${area})
+    endif()
   endif()
 endforeach()
 
@@ -103,6 +108,11 @@ foreach(script IN LISTS ORV_E2E_TESTS)
     "${ORV_TEST_ENV};ORV_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;ORV_WINEPREFIX=${ORV_WINEPREFIX};ORV_BUILD_DIR=${CMAKE_BINARY_DIR}")
   list(APPEND ORV_E2E_ENTRIES e2e.${name})
 endforeach()
+
+# A short native fuzzing run of every target (clang, apart from the Windows
+# builds); ./run fuzz runs them longer.
+add_test(NAME fuzz.short COMMAND ${CMAKE_SOURCE_DIR}/run fuzz 5)
+set_tests_properties(fuzz.short PROPERTIES TIMEOUT 900)
 
 # Loopback servers for the tests that download.
 include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)
