@@ -169,7 +169,7 @@ TEST(FileSystemTest, DeleteTreeRefusesDriveRoots)
     ASSERT_EQ(ReadTestFile(letter + L"\\precious.txt"), "keep\n");
     for (const std::wstring& root : {letter + L"\\", letter + L"/", letter, letter + L"\\.", letter + L"\\sub\\..",
                                      std::wstring(1, static_cast<wchar_t>(::towupper(letter[0]))) + L":\\",
-                                     L"\\\\?\\" + letter + L"\\", L"\\\\?\\" + letter, L"\\\\.\\" + letter + L"\\"}) {
+                                     L"\\\\?\\" + letter + L"\\", L"\\\\.\\" + letter + L"\\"}) {
         EXPECT_FALSE(DeleteTree(root)) << root;
     }
     EXPECT_EQ(ReadTestFile(letter + L"\\precious.txt"), "keep\n");
