@@ -357,6 +357,20 @@ TEST(ZipExtractTest, DestinationProblemsAreReported)
     }
 }
 
+TEST(ZipExtractTest, ALinkPlantedAtTheDestinationIsNeverWrittenThrough)
+{
+    // Windows removes the link and extracts into a real folder; Wine cannot
+    // remove it and the extraction stops. Either way the folder behind it
+    // keeps exactly what it had.
+    TempDir dir;
+    TraceLog log;
+    log.path = dir / L"trace.log";
+    std::wstring error;
+    ExtractZipPackageWithPump(ZipFixture(L"infozip-mixed.zip"), ZipFixture(L"planted-link"), log, {}, error);
+    EXPECT_EQ(ListTree(ZipFixture(L"link-target")), Listing{L"keep.txt"}) << error;
+    EXPECT_EQ(ReadTestFile(ZipFixture(L"link-target\\keep.txt")), "not the package's\n");
+}
+
 TEST(ZipExtractTest, FileAndFolderOfTheSameName)
 {
     {
