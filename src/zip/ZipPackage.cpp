@@ -206,8 +206,10 @@ bool CheckFreeSpace(ZipReader& reader, const std::wstring& destination, std::wst
         }
     }
     ULARGE_INTEGER available{};
-    // A volume that cannot say how much room it has is not refused.
-    if (!::GetDiskFreeSpaceExW(destination.c_str(), &available, nullptr, nullptr) || needed <= available.QuadPart) {
+    // A share is only measured through a folder name that ends in "\"; a
+    // volume that cannot say how much room it has is not refused.
+    const std::wstring folder = JoinPath(destination, L"\\");
+    if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) || needed <= available.QuadPart) {
         return true;
     }
     error = L"Not enough free disk space to extract the package: it needs " + std::to_wstring(needed) +
