@@ -2,7 +2,7 @@
 outside: the staged copy started with "/selfreplace" against a throw-away
 install folder, and the new updater's "/postselfupdate" clean-up run.
 
-Stand-ins: StartRecorder copies play the product's main executable (and a
+Stand-ins: LaunchRecorder copies play the product's main executable (and a
 new "updater" whose command line we want to read), HoldOpen plays the old
 updater that is still running and holding its file. The newer updater is the
 test build stamped 27.0.0.5 (ORV_TEST_EXE_NEXT).
@@ -21,7 +21,7 @@ import orvtest
 from orvtest import winpath
 
 NEXT_EXE = Path(os.environ.get("ORV_TEST_EXE_NEXT", orvtest.BUILD_DIR / "bin" / "OrvUpdaterW7_27005.exe"))
-RECORDER = orvtest.TOOLS_DIR / "StartRecorder.exe"
+RECORDER = orvtest.TOOLS_DIR / "LaunchRecorder.exe"
 HOLD_OPEN = orvtest.TOOLS_DIR / "HoldOpen.exe"
 OLD, NEW = "27.0.0.4", "27.0.0.5"
 NEVER_PID = 4000000004  # no process ever has this id
@@ -39,12 +39,11 @@ def file_version(path) -> str:
 
 
 def started(program) -> list:
-    """The starts StartRecorder recorded for this copy: [{cwd, cmd}]."""
-    path = Path(str(program) + ".started")
+    """The starts a LaunchRecorder copy recorded: [(working folder, command line)]."""
+    path = Path(str(program) + ".launched")
     if not path.exists():
         return []
-    lines = path.read_text(encoding="utf-8").splitlines()
-    return [dict(line.split("=", 1) for line in lines[i:i + 2]) for i in range(0, len(lines), 2)]
+    return [tuple(line.split("|", 1)) for line in path.read_bytes().decode("utf-8").splitlines()]
 
 
 def wait_until(condition, what, timeout=60):
@@ -123,9 +122,13 @@ class Install:
                 "/selfstage:" + winpath(self.staged), "/installpath:" + winpath(self.folder), "/product:kds"]
         return orvtest.wine(args + list(extra), cwd=self.folder, **kwargs)
 
-    def assert_updater_works(self):
-        """Whatever went wrong, one of the two updaters is in place."""
-        assert file_version(self.target) in (OLD, NEW)
+    def assert_updater_works(self, version=None):
+        """Whatever went wrong, one of the two updaters is in place and
+        passes its own self-test (which checks its version resource)."""
+        assert file_version(self.target) in ((version,) if version else (OLD, NEW))
+        home = self.folder.parent / "selftest"
+        home.mkdir(exist_ok=True)
+        assert orvtest.run_updater("/selftest", "/installpath:" + winpath(home), exe=self.target) == 0
 
 
 @pytest.fixture
@@ -170,14 +173,14 @@ def test_replacement_waits_for_the_old_updater_then_hands_over(install):
     finally:
         old_updater.stop()
     launched = "Launch succeeded | " + winpath(setup.app)
-    wait_until(lambda: logged(install, launched), "the new updater to launch the application")
+    wait_until(lambda: logged(install, launched) and started(setup.app), "the new updater to launch the application")
 
-    assert setup.target.read_bytes() == new_bytes and file_version(setup.target) == NEW
+    assert setup.target.read_bytes() == new_bytes
     assert not setup.stage.exists()
     assert not setup.fresh.exists() and not setup.backup.exists()
     assert not (install / "pending-updater-w7.xml").exists() and not (install / ".orvw7-reboot-pending").exists()
     assert (install / "updater-w7.xml").read_bytes() == pending
-    app_starts = [(r["cwd"], r["cmd"].strip()) for r in started(setup.app)]
+    app_starts = [(folder, command.strip()) for folder, command in started(setup.app)]
     assert app_starts == [(winpath(install), '"%s"' % winpath(setup.app))], "started once, no arguments"
 
     helper_run, new_run = orvtest.runs(install)
@@ -189,6 +192,7 @@ def test_replacement_waits_for_the_old_updater_then_hands_over(install):
         "Pending updater-w7.xml promoted after reboot completion.",
         "Self-update post-cleanup complete | Permanent updater is running.",
         launched]
+    setup.assert_updater_works(NEW)
 
 
 def test_new_updater_gets_the_hand_over_command_line(install):
@@ -197,12 +201,12 @@ def test_new_updater_gets_the_hand_over_command_line(install):
     setup = Install(install)
     stand_in = setup.stage / "OrvUpdaterW7-4242-2000.exe"
     shutil.copy(RECORDER, stand_in)
-    recorded = Path(str(setup.target) + ".started")
+    recorded = Path(str(setup.target) + ".launched")
     assert setup.replace("/restartafter", "/pendingreboot", source=stand_in, waitpid=ended_pid(install)) == 0
     wait_until(recorded.exists, "the stand-in to record its start")
-    assert started(setup.target) == [{"cwd": winpath(install), "cmd": '"%s" ' % winpath(setup.target) + (
+    assert started(setup.target) == [(winpath(install), '"%s" ' % winpath(setup.target) + (
         '/postselfupdate /finishonly /selfbackup:"%s" /selfstage:"%s" /installpath:"%s" /product:kds'
-        ' /restartafter /pendingreboot' % (winpath(setup.backup), winpath(stand_in), winpath(install)))}]
+        ' /restartafter /pendingreboot' % (winpath(setup.backup), winpath(stand_in), winpath(install))))]
     assert setup.backup.read_bytes() == orvtest.EXE.read_bytes(), "the old exe waits for the clean-up run"
 
 
