@@ -298,37 +298,48 @@ def test_failed_replacement_keeps_an_updater(install, case):
     assert not started(setup.app)
 
 
-# flags: (application launched, restart requested, promoted)
+# flags: (application launched, restart requested, what the promotion of the
+# pending state document meets)
 CLEANUPS = {
-    (): (True, False, True),
-    ("/nolaunch",): (False, False, True),
-    ("/pendingreboot",): (False, False, False),
-    ("/restartafter",): (False, True, True),
+    (): (True, False, "reboot done"),
+    ("/nolaunch",): (False, False, "state file held"),
+    ("/pendingreboot",): (False, False, "reboot pending"),
+    ("/restartafter",): (False, True, "reboot done"),
+}
+PROMOTION = {
+    "reboot done": "Pending updater-w7.xml promoted after reboot completion.",
+    "reboot pending": "Pending reboot replacements still exist; pending updater-w7.xml was not promoted.",
+    "state file held": "Pending updater-w7.xml promotion failed | ",
 }
 
 
 @pytest.mark.parametrize("flags", list(CLEANUPS), ids=lambda f: " ".join(f) or "plain")
 def test_cleanup_run_finishes_the_original_run(install, runonce, flags):
-    launched, restarted, promoted = CLEANUPS[flags]
+    launched, restarted, promotion = CLEANUPS[flags]
     setup = Install(install)
     shutil.copy(NEXT_EXE, setup.target)
     setup.backup.write_bytes(orvtest.EXE.read_bytes())
     setup.backup.chmod(0o444)
+    (install / "pending-updater-w7.xml").write_text("pending")
+    (install / "updater-w7.xml").write_text("current")
     older = setup.stage / "OrvUpdaterW7-17-1.exe"
-    if not promoted:  # a file still waits for the reboot, and an older staged copy stays
+    if promotion == "reboot pending":  # a file waits for the reboot; an older staged copy keeps its folder
         shutil.copy(NEXT_EXE, older)
         (install / ".orvw7-reboot-pending").mkdir()
         (install / ".orvw7-reboot-pending" / "4242-1-a.dll").write_bytes(b"x")
-    (install / "pending-updater-w7.xml").write_text("pending")
-    (install / "updater-w7.xml").write_text("current")
-
-    result = setup.cleanup(*flags, env=dict(os.environ, ORV_WINEDEBUG="-all,+shutdown"))
+    holder = Holder(install, held=install / "updater-w7.xml") if promotion == "state file held" else None
+    try:
+        result = setup.cleanup(*flags, env=dict(os.environ, ORV_WINEDEBUG="-all,+shutdown"))
+    finally:
+        if holder:
+            holder.stop()
     assert result.returncode == 0
 
     assert not setup.backup.exists() and not setup.staged.exists()
-    assert setup.stage.exists() == (not promoted) and older.exists() == (not promoted)
-    state = (install / "updater-w7.xml").read_text()
-    assert state == ("pending" if promoted else "current")
+    assert setup.stage.exists() == older.exists()
+    promoted = promotion == "reboot done"
+    assert (install / "updater-w7.xml").read_text() == ("pending" if promoted else "current")
+    assert (install / "pending-updater-w7.xml").exists() != promoted
     runonce_data = '"%s" /finishonly /installpath:"%s" /product:kds' % (winpath(setup.target), winpath(install))
     assert runonce() == (runonce_data if restarted else None)
     stub = [line.split(":wmain stub: ", 1)[1] for line in result.stderr.decode("utf-8", "replace").splitlines()
@@ -339,12 +350,10 @@ def test_cleanup_run_finishes_the_original_run(install, runonce, flags):
         wait_until(lambda: started(setup.app), "the application to start")
     assert bool(started(setup.app)) == launched
 
-    expected = ["Pending updater-w7.xml promoted after reboot completion." if promoted else
-                "Pending reboot replacements still exist; pending updater-w7.xml was not promoted.",
-                "Self-update post-cleanup complete | Permanent updater is running."]
+    expected = [PROMOTION[promotion], "Self-update post-cleanup complete | Permanent updater is running."]
     if launched:
         expected.append("Launch succeeded | " + winpath(setup.app))
     if restarted:
         expected += ["RunOnce registered for pending reboot completion | " + runonce_data,
                      "Windows restart requested in 10 seconds for pending file replacement."]
-    assert orvtest.messages(orvtest.last_run(install))[1:] == expected
+    assert_lines(orvtest.last_run(install), expected)
