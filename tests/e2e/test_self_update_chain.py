@@ -67,13 +67,17 @@ class Holder:
     def __init__(self, folder, held=None, share=0):
         self.pid_file = Path(folder) / ("holder-%d.pid" % time.monotonic_ns())
         args = [HOLD_OPEN, winpath(self.pid_file)] + ([winpath(held), str(share)] if held else [])
-        self.proc = orvtest.wine_start(args, stdin=subprocess.PIPE)
+        # Its standard input is ours to close; nothing is read from its output.
+        self.proc = subprocess.Popen([orvtest.WINE_RUN, orvtest.PREFIX] + [str(a) for a in args],
+                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
         wait_until(lambda: self.pid_file.exists() or self.proc.poll() is not None, "the holder to start")
-        assert self.proc.poll() is None, "HoldOpen could not start: %s" % self.proc.communicate()[1]
+        assert self.proc.poll() is None, "HoldOpen could not start (exit %d)" % self.proc.returncode
         self.pid = int(self.pid_file.read_text())
 
     def release(self):
-        self.proc.communicate(timeout=60)  # closes its standard input first
+        self.proc.stdin.close()
+        self.proc.wait(timeout=60)
 
     def stop(self):
         if self.proc.poll() is None:
@@ -115,12 +119,15 @@ class Install:
             return orvtest.wine_start(args)
         return orvtest.wine(args).returncode
 
-    def cleanup(self, *extra, **kwargs):
-        """The new updater's clean-up run, as the replacement run starts it
-        (from the install folder)."""
+    def cleanup(self, *extra):
+        """The new updater's clean-up run, as the replacement run starts it;
+        returns the finished process (its output may still grow: programs
+        it started write there too)."""
         args = [self.target, "/postselfupdate", "/finishonly", "/selfbackup:" + winpath(self.backup),
                 "/selfstage:" + winpath(self.staged), "/installpath:" + winpath(self.folder), "/product:kds"]
-        return orvtest.wine(args + list(extra), cwd=self.folder, **kwargs)
+        proc = orvtest.wine_start(args + list(extra))
+        proc.wait(timeout=120)
+        return proc
 
     def assert_updater_works(self, version=None):
         """Whatever went wrong, one of the two updaters is in place and
@@ -141,7 +148,7 @@ def runonce():
 
 
 def _query_runonce():
-    out = orvtest.wine(["reg", "query", RUNONCE_KEY, "/v", RUNONCE_VALUE]).stdout.decode("utf-8", "replace")
+    out = orvtest.wine(["reg", "query", RUNONCE_KEY, "/v", RUNONCE_VALUE]).stdout
     for line in out.splitlines():
         name, _, rest = line.strip().partition("    REG_SZ    ")
         if name == RUNONCE_VALUE:
@@ -314,7 +321,7 @@ PROMOTION = {
 
 
 @pytest.mark.parametrize("flags", list(CLEANUPS), ids=lambda f: " ".join(f) or "plain")
-def test_cleanup_run_finishes_the_original_run(install, runonce, flags):
+def test_cleanup_run_finishes_the_original_run(install, runonce, monkeypatch, flags):
     launched, restarted, promotion = CLEANUPS[flags]
     setup = Install(install)
     shutil.copy(NEXT_EXE, setup.target)
@@ -329,11 +336,13 @@ def test_cleanup_run_finishes_the_original_run(install, runonce, flags):
         (install / ".orvw7-reboot-pending" / "4242-1-a.dll").write_bytes(b"x")
     holder = Holder(install, held=install / "updater-w7.xml") if promotion == "state file held" else None
     try:
-        result = setup.cleanup(*flags, env=dict(os.environ, ORV_WINEDEBUG="-all,+shutdown"))
+        # Wine's shutdown command is a stub that only reports its arguments.
+        monkeypatch.setenv("ORV_WINEDEBUG", "-all,+shutdown")
+        cleanup = setup.cleanup(*flags)
     finally:
         if holder:
             holder.stop()
-    assert result.returncode == 0
+    assert cleanup.returncode == 0
 
     assert not setup.backup.exists() and not setup.staged.exists()
     assert setup.stage.exists() == older.exists()
@@ -342,10 +351,13 @@ def test_cleanup_run_finishes_the_original_run(install, runonce, flags):
     assert (install / "pending-updater-w7.xml").exists() != promoted
     runonce_data = '"%s" /finishonly /installpath:"%s" /product:kds' % (winpath(setup.target), winpath(install))
     assert runonce() == (runonce_data if restarted else None)
-    stub = [line.split(":wmain stub: ", 1)[1] for line in result.stderr.decode("utf-8", "replace").splitlines()
-            if ":wmain stub: " in line]
-    assert stub == ([r'L"C:\\windows\\system32\\shutdown.exe" L"/r" L"/f" L"/t" L"10" L"/c" '
-                     r'L"ORV update will finish after restart."'] if restarted else [])
+    restart = (r'L"C:\\windows\\system32\\shutdown.exe" L"/r" L"/f" L"/t" L"10" L"/c" '
+               r'L"ORV update will finish after restart."')
+    stub = lambda: [line.split(":wmain stub: ", 1)[1] for line in orvtest.output_of(cleanup).splitlines()
+                    if ":wmain stub: " in line]
+    if restarted:
+        wait_until(stub, "the restart command")
+    assert stub() == ([restart] if restarted else [])
     if launched:
         wait_until(lambda: started(setup.app), "the application to start")
     assert bool(started(setup.app)) == launched
