@@ -152,6 +152,12 @@ bool DirectoryExists(const std::wstring& path)
     return AttributesOf(path, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsReparsePoint(const std::wstring& path)
+{
+    DWORD attributes = 0;
+    return AttributesOf(path, attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 uint64_t GetFileSize64(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
