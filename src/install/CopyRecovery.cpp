@@ -17,6 +17,9 @@ bool ReplaceOnce(const std::wstring& source, const std::wstring& target, const s
     std::wstring error;
     if (!CopyFileVerified(source, side, error, tick)) {
         lastError = ::GetLastError();
+        // A copy that broke off on a full disk leaves its partial file; free
+        // that space before anything else (the log line included) needs it.
+        DeleteFileIfPresent(side);
         log.Warn(L"Install staging failed | Attempt=" + std::to_wstring(attempt) + L" | " + target + L" | " + error);
         return false;
     }

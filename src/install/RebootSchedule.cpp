@@ -29,6 +29,10 @@ bool Installer::ScheduleAtReboot(const std::wstring& source, const std::wstring&
     const std::wstring staged = JoinPath(stage, MakeProcessTickStamp() + L"-" + FileNamePart(target));
     std::wstring error;
     if (!CopyFileVerified(source, staged, error, Tick())) {
+        // A copy that broke off part-way (a full disk) may leave its partial
+        // file behind; in the stage folder it would hold back the pending
+        // state for good, and it was never registered to be moved.
+        DeleteFileIfPresent(staged);
         log->Fail(L"Restart staging copy failed | Source=" + source + L" | Target=" + target + L" | " + error);
         return false;
     }
