@@ -56,9 +56,10 @@ def run_updater(*args, exe=EXE, timeout=120) -> int:
     return wine([exe] + list(args), timeout=timeout).returncode
 
 
-def trace(folder) -> list:
-    """The trace log of an install folder as (level, seq, message) tuples."""
-    path = Path(folder) / TRACE
+def trace(folder, name=TRACE) -> list:
+    """The trace log of an install folder as (level, seq, message) tuples; a
+    message may span lines (attempt summaries do)."""
+    path = Path(folder) / name
     if not path.exists():
         return []
     raw = path.read_bytes()
@@ -67,15 +68,18 @@ def trace(folder) -> list:
     lines = []
     for text in raw.decode("utf-8").split("\r\n")[:-1]:
         match = LINE.match(text)
-        assert match, "malformed trace line: %r" % text
-        lines.append((match.group(1), int(match.group(2)), match.group(3)))
-    return lines
+        if match:
+            lines.append([match.group(1), int(match.group(2)), match.group(3)])
+        else:
+            assert lines, "the trace log starts with a malformed line: %r" % text
+            lines[-1][2] += "\r\n" + text
+    return [tuple(line) for line in lines]
 
 
-def runs(folder) -> list:
+def runs(folder, name=TRACE) -> list:
     """The trace log cut into runs: each starts at its "Session start" line."""
     result = []
-    for level, seq, message in trace(folder):
+    for level, seq, message in trace(folder, name):
         if message.startswith("Session start | "):
             assert seq == 1, "a run's first line has Seq=1"
             result.append([])
@@ -119,7 +123,7 @@ def write_manifest(path, packages: dict, text=None):
 
 def read_state(path) -> dict:
     """A state document as {name: version}, in document order."""
-    text = Path(path).read_text(encoding="utf-8")
+    text = Path(path).read_bytes().decode("utf-8")
     return dict(re.findall(r"^    <([^ >]+)[^>]*>([^<]*)</\1>\r$", text, re.M))
 
 

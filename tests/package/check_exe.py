@@ -105,6 +105,9 @@ def main():
 
     with open(args.exe, "rb") as f:
         pe = Pe(f.read())
+    # The test build's fault triggers must never reach users.
+    if "/orvtest:".encode("utf-16-le") in pe.data:
+        problems.append("the exe carries the test build's fault triggers")
     if pe.machine != 0x14C or pe.magic != 0x10B:
         problems.append("not a PE32 i386 image (machine %#x, magic %#x)" % (pe.machine, pe.magic))
     if pe.subsystem != 2:
