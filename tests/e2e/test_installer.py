@@ -193,12 +193,10 @@ def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(
     assert find(run, "Protected report preserved; existing .rpt was not replaced | %s\\Reports\\Monthly.RPT" % w,
                 "INFO")
     files = orvtest.tree(install)
-    assert files["main.dll"] == b"main-2"
-    assert files["shared.dll"] == b"shared-3"
-    assert files["bin/deep/a.dll"] == b"a"
-    assert files["Reports/Monthly.rpt"] == b"user report"
-    assert files["Reports/New.rpt"] == b"new report"
-    assert files["orvnotes.mdbx"] == b"notes" and files["Data/orvSub.mdb"] == b"sub-db"
+    expected = {"main.dll": b"main-2", "shared.dll": b"shared-3", "bin/deep/a.dll": b"a",
+                "Reports/Monthly.rpt": b"user report", "Reports/New.rpt": b"new report", "orvnotes.mdbx": b"notes",
+                "Data/orvSub.mdb": b"sub-db"}
+    assert {name: files.get(name) for name in expected} == expected
     assert not side_files(install)
 
     # The updater's executable never lands in the install folder directly:
@@ -226,8 +224,7 @@ def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(
     assert len(find(run, "Tarn backup PASS | ")) == 2
     dry = find(run, "Install DRYRUN | ", "INFO")
     assert sorted(m.split(" -> ")[1] for m in dry) == [w + "\\main.dll", w + "\\shared.dll"]
-    assert orvtest.tree(unixpath(backup + "1")) == {"orvMain.ACCDB": b"db-main",
-                                                                 "orvArchive.mdb": b"db-archive"}
+    assert orvtest.tree(unixpath(backup + "1")) == {"orvMain.ACCDB": b"db-main", "orvArchive.mdb": b"db-archive"}
     assert (install / "main.dll").read_bytes() == b"main-2"
 
 
