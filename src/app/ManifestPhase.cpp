@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "app/AttemptSummary.h"
+#include "app/SessionText.h"
 #include "app/Session.h"
 #include "manifest/Selection.h"
 #include "platform/FileSystem.h"

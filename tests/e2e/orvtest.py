@@ -5,6 +5,7 @@ import os
 import re
 import signal
 import subprocess
+import tempfile
 import time
 import zipfile
 from pathlib import Path
@@ -25,22 +26,33 @@ def winpath(path) -> str:
     return "Z:" + str(Path(path).absolute()).replace("/", "\\")
 
 
-def wine(args, timeout=120, **kwargs) -> subprocess.CompletedProcess:
+def wine(args, timeout=120) -> subprocess.CompletedProcess:
     """Runs a Windows program of the build; a program still running after
     `timeout` seconds is killed with its whole process group and the test
     fails, so no scenario can hang the suite."""
-    proc = wine_start(args, **kwargs)
+    proc = wine_start(args)
     try:
-        out, err = proc.communicate(timeout=timeout)
+        proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
         kill_group(proc)
         raise AssertionError("timed out after %ss: %s" % (timeout, " ".join(map(str, args))))
-    return subprocess.CompletedProcess(args, proc.returncode, out, err)
+    return subprocess.CompletedProcess(args, proc.returncode, output_of(proc))
 
 
-def wine_start(args, **kwargs) -> subprocess.Popen:
-    return subprocess.Popen([WINE_RUN, PREFIX] + [str(a) for a in args], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, start_new_session=True, **kwargs)
+def wine_start(args) -> subprocess.Popen:
+    # Output goes to a file, never a pipe: Wine's background processes
+    # (the desktop, services) may inherit it and outlive the program, and a
+    # pipe would then never reach its end.
+    output = tempfile.TemporaryFile()
+    proc = subprocess.Popen([WINE_RUN, PREFIX] + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                            stdout=output, stderr=subprocess.STDOUT, start_new_session=True)
+    proc.output_file = output
+    return proc
+
+
+def output_of(proc) -> str:
+    proc.output_file.seek(0)
+    return proc.output_file.read().decode("utf-8", "replace")
 
 
 def kill_group(proc: subprocess.Popen):
@@ -149,10 +161,10 @@ class BoxAnswerer:
 
     def finish(self, timeout=60) -> list:
         try:
-            self.proc.communicate(timeout=timeout)
+            self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             kill_group(self.proc)
-            raise AssertionError("the box answerer hung")
+            raise AssertionError("the box answerer hung: " + output_of(self.proc))
         if not self.out.exists():
             return []
         boxes = []

@@ -111,6 +111,19 @@ def test_no_manifest_anywhere_shows_every_attempt(install, endpoints):
     assert not (install / "updater-w7.xml").exists()
 
 
+@pytest.mark.parametrize("server, outcome", [
+    ("http", ["WinHTTP FAIL", "WinINet FAIL", "URLMon FAIL"]),      # hangs up without an answer
+    ("fault", ["WinHTTP PASS", "ManifestValidation FAIL"]),         # trickles a body that is no manifest
+])
+def test_a_misbehaving_server_is_passed_over(install, endpoints, server, outcome):
+    base = endpoints[server] + ("close/" if server == "http" else "trickle/")
+    assert run_updater("/silent", "/checkonly", "/server:" + base, "/installpath:" + winpath(install)) == 10
+    url = base + "updater.xml"
+    seen = [line.split(" ")[0] + (" PASS" if line.endswith(" -> PASS") else " FAIL")
+            for line in attempts_from_trace(last_run(install)) if line.split(" ")[1] == url]
+    assert seen == outcome
+
+
 def hostile_manifest(kind: str, folder: Path) -> Path:
     path = folder / "updater.xml"
     if kind == "garbage":
@@ -241,28 +254,31 @@ def temp_log_runs(exe: Path) -> list:
     return [r for r in orvtest.runs(temp, "OrvUpdaterW7-updater-trace.log") if r[0][1].endswith(mine)]
 
 
-def test_an_unwritable_install_folder_is_retried_elevated_once(tmp_path):
+@pytest.mark.parametrize("folder", ["immutable", "missing"])
+def test_an_unwritable_install_folder_is_retried_elevated_once(tmp_path, folder):
     exe = tmp_path / "bin" / "OrvUpdaterW7.exe"
     exe.parent.mkdir()
     shutil.copyfile(orvtest.EXE, exe)
-    locked = tmp_path / "Locked Folder"
-    locked.mkdir()
-    subprocess.run(["chattr", "+i", str(locked)], check=True)
+    target = tmp_path / "Target Folder"
+    if folder == "immutable":
+        target.mkdir()
+        subprocess.run(["chattr", "+i", str(target)], check=True)
     try:
-        assert run_updater("/silent", "/checkonly", "/manifestfile:Z:\\nowhere.xml",
-                           "/installpath:" + winpath(locked), exe=exe) == 10
-        assert run_updater("/silent", "/nolaunch", "/installpath:" + winpath(locked), "/server:http://127.0.0.1:9/a b",
+        assert run_updater("/silent", "/nolaunch", "/installpath:" + winpath(target), "/server:http://127.0.0.1:9/a b",
                            exe=exe) == 0
         # The elevated copy runs on after the first process has ended.
         for _ in range(120):
             found = temp_log_runs(exe)
-            if len(found) == 3 and len(found[2]) == 2:
+            if len(found) == 2 and len(found[1]) == 2:
                 break
             time.sleep(0.5)
+        assert run_updater("/silent", "/checkonly", "/manifestfile:Z:\\nowhere.xml",
+                           "/installpath:" + winpath(target), exe=exe) == 10
     finally:
-        subprocess.run(["chattr", "-i", str(locked)], check=True)
-    check, ordinary, elevated = [[m for _, m in r[1:]] for r in temp_log_runs(exe)]
-    assert not any("Elevat" in m for m in check), "a check-only run never asks for elevation"
+        if folder == "immutable":
+            subprocess.run(["chattr", "-i", str(target)], check=True)
+    ordinary, elevated, check = [[m for _, m in r[1:]] for r in temp_log_runs(exe)]
     assert ordinary == ["Elevated updater launched; current process will exit."]
-    assert elevated == ["Install directory remains unwritable after elevation | " + winpath(locked)]
-    assert list(locked.iterdir()) == []
+    assert elevated == ["Install directory remains unwritable after elevation | " + winpath(target)]
+    assert not any("Elevat" in m for m in check), "a check-only run never asks for elevation"
+    assert not (target / "updater-w7.xml").exists()

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AttemptSummary.h"
+#include "app/SessionText.h"
 #include "app/ErrorLog.h"
 #include "platform/CommandLines.h"
 
@@ -39,6 +39,35 @@ TEST(AttemptSummaryTest, ListsTheNewestThirtySixTries)
     EXPECT_EQ(all.substr(all.size() - tail.size()), tail);
     attempts.resize(36);
     EXPECT_EQ(AttemptSummary(attempts).find(L"earlier"), std::wstring::npos);
+}
+
+TEST(SessionTextTest, FolderNamesAndTheFinalDialogs)
+{
+    EXPECT_EQ(ExtractFolderName(0, L"Orvw_Lum.zip"), L"1-Orvw_Lum");
+    EXPECT_EQ(ExtractFolderName(11, L"a b+c\u00e9.v2.zip"), L"12-a_b_c\u00e9.v2");
+    EXPECT_EQ(ExtractFolderName(2, L".zip"), L"3-");
+
+    EXPECT_EQ(CompletionText(1, {}), L"Completed 1 of 1 package(s).");
+    EXPECT_EQ(CompletionText(3, {L"B.zip (download failed)"}),
+              L"Completed 2 of 3 package(s).\r\n\r\nThe following package(s) remain pending and will retry next "
+              L"run:\r\n- B.zip (download failed)\r\n");
+    EXPECT_EQ(CompletionText(1, {L"A.zip (one or more files failed)", L"pending-updater-w7.xml (write failed)"})
+                  .substr(0, 28),
+              L"Completed 0 of 1 package(s).");
+
+    std::vector<std::wstring> files;
+    for (int i = 1; i <= 12; ++i) {
+        files.push_back(L"C:\\App\\f" + std::to_wstring(i) + L".dll");
+    }
+    const std::wstring question = RestartQuestionText(L"Completed 1 of 1 package(s).", files);
+    const std::wstring head = L"Completed 1 of 1 package(s).\r\nWindows restart is required only for these files "
+                              L"because close/force-kill and four copy attempts failed:\r\n- C:\\App\\f1.dll\r\n";
+    const std::wstring tail = L"- C:\\App\\f10.dll\r\n- and 2 more (see log)\r\n\r\nRestart Windows now?";
+    EXPECT_EQ(question.substr(0, head.size()), head);
+    EXPECT_EQ(question.substr(question.size() - tail.size()), tail);
+    EXPECT_EQ(question.find(L"f11.dll"), std::wstring::npos);
+    files.resize(10);
+    EXPECT_EQ(RestartQuestionText(L"x", files).find(L"more (see log)"), std::wstring::npos);
 }
 
 TEST(CrashMessageTest, CodeHasEightDigitsAddressNoLeadingZeros)
