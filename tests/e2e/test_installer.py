@@ -62,9 +62,9 @@ def wait_for(path: Path, proc=None, timeout=30):
 
 
 @contextmanager
-def running(args, ready: Path, **kwargs):
+def running(args, ready: Path):
     """A test program that writes `ready` once it runs; stopped by its process group afterwards."""
-    proc = orvtest.wine_start(args, **kwargs)
+    proc = orvtest.wine_start(args)
     try:
         wait_for(ready, proc)
         yield proc
@@ -76,17 +76,18 @@ def running(args, ready: Path, **kwargs):
 def holding(path: Path, share: int, work: Path):
     """Keeps `path` open in another process with the given share mode."""
     ready = work / ("held-%s-%d" % (path.name, time.monotonic_ns()))
-    with running([orvtest.TOOLS_DIR / "FileLockHolder.exe", winpath(path), str(share), winpath(ready)], ready,
-                 stdin=subprocess.PIPE) as proc:
+    stop = ready.with_suffix(".stop")
+    with running([orvtest.TOOLS_DIR / "FileLockHolder.exe", winpath(path), str(share), winpath(ready), winpath(stop)],
+                 ready) as proc:
         assert ready.read_text() == "held"
         yield
-        proc.stdin.close()
+        stop.touch()
         proc.wait(timeout=30)
 
 
 def registry_value(key, name) -> str:
     result = orvtest.wine(["reg", "query", key, "/v", name])
-    return result.stdout.decode("utf-8", "replace") if result.returncode == 0 else ""
+    return result.stdout if result.returncode == 0 else ""
 
 
 @pytest.fixture
@@ -109,10 +110,9 @@ def publish(site, packages: dict):
     orvtest.write_manifest(site.folder / "updater.xml", {n: v for n, (v, _) in packages.items()})
 
 
-def update(site, install, *extra, env=None) -> int:
-    args = [orvtest.EXE, "/silent", "/autoinstall", "/nolaunch", "/server:" + site.url,
-            "/installpath:" + winpath(install)] + list(extra)
-    return orvtest.wine(args, timeout=300, env=env).returncode
+def update(site, install, *extra) -> int:
+    return orvtest.run_updater("/silent", "/autoinstall", "/nolaunch", "/server:" + site.url,
+                               "/installpath:" + winpath(install), *extra, timeout=300)
 
 
 def write_files(root: Path, files: dict):
@@ -126,7 +126,8 @@ def side_files(root: Path) -> list:
     return [p for p in root.rglob("*") if ".orv-new-" in p.name]
 
 
-def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(site, install, tmp_path):
+def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(site, install, tmp_path,
+                                                                              monkeypatch):
     w = winpath(install)
     write_files(install, {"orvMain.ACCDB": "db-main", "orvArchive.mdb": "db-archive", "orvnotes.mdbx": "notes",
                           "Data/orvSub.mdb": "sub-db", "main.dll": "main-1", "shared.dll": "shared-1",
@@ -143,7 +144,8 @@ def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(
     for name in ("orvw_lum.exe", "kds_lum.exe", "explorer.exe"):
         (apps / name).write_bytes((orvtest.TOOLS_DIR / "SuiteLookalike.exe").read_bytes())
     helper_args = tmp_path / "helper-args.txt"
-    env = dict(os.environ, ORV_ARGV_ECHO_FILE=winpath(helper_args))
+    # The staged "updater" reports the command line it was started with.
+    monkeypatch.setenv("ORV_ARGV_ECHO_FILE", winpath(helper_args))
     closed = tmp_path / "lum-closed"
     with running([apps / "orvw_lum.exe", "/window", winpath(tmp_path / "lum-ready"), winpath(closed)],
                  tmp_path / "lum-ready") as lum, \
@@ -151,7 +153,7 @@ def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(
                     tmp_path / "kds-ready") as kds, \
             running([apps / "explorer.exe", "/nowindow", winpath(tmp_path / "explorer-ready")],
                     tmp_path / "explorer-ready") as explorer:
-        assert update(site, install, env=env) == 0
+        assert update(site, install) == 0
         lum.wait(timeout=30)
         kds.wait(timeout=30)
         assert explorer.poll() is None, "a protected program name is never stopped"

@@ -1,9 +1,9 @@
 // Holds a file open the way another program would, until told to let go.
-//   FileLockHolder.exe FILE SHARE-MODE READY-FILE
+//   FileLockHolder.exe FILE SHARE-MODE READY-FILE STOP-FILE
 // Opens FILE for reading with the given share mode (0 = nobody else may open
 // it, 1 = others may read it), writes "held" or "failed <error>" to
-// READY-FILE, and keeps the file open until its standard input reaches its
-// end (the test closes the pipe).
+// READY-FILE, and keeps the file open until STOP-FILE exists. It lets go on
+// its own after two minutes, so a failed test leaves nothing behind.
 #include <windows.h>
 
 #include <cwchar>
@@ -14,7 +14,7 @@
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 4) {
+    if (argc != 5) {
         return 2;
     }
     const DWORD share = static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10));
@@ -25,9 +25,9 @@ int wmain(int argc, wchar_t** argv)
     if (!WriteFileDirect(argv[3], report.data(), report.size(), error) || !file) {
         return 1;
     }
-    char buffer[256];
-    DWORD read = 0;
-    while (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    const DWORD start = ::GetTickCount();
+    while (!FileExists(argv[4]) && ::GetTickCount() - start < 120000) {
+        ::Sleep(20);
     }
     return 0;
 }
