@@ -74,15 +74,19 @@ def running(args, ready: Path):
 
 @contextmanager
 def holding(path: Path, share: int, work: Path):
-    """Keeps `path` open in another process with the given share mode."""
-    ready = work / ("held-%s-%d" % (path.name, time.monotonic_ns()))
-    stop = ready.with_suffix(".stop")
-    with running([orvtest.TOOLS_DIR / "FileLockHolder.exe", winpath(path), str(share), winpath(ready), winpath(stop)],
-                 ready) as proc:
-        assert ready.read_text() == "held"
+    """Keeps `path` open in another process with the given share mode, until
+    the block ends (HoldOpen lets go when its standard input closes)."""
+    pid_file = work / ("held-%s-%d" % (path.name, time.monotonic_ns()))
+    proc = subprocess.Popen([orvtest.WINE_RUN, orvtest.PREFIX, orvtest.TOOLS_DIR / "HoldOpen.exe", winpath(pid_file),
+                             winpath(path), str(share)], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        wait_for(pid_file, proc)
         yield
-        stop.touch()
+        proc.stdin.close()
         proc.wait(timeout=30)
+    finally:
+        orvtest.kill_group(proc)
 
 
 def registry_value(key, name) -> str:
