@@ -81,14 +81,22 @@ foreach(dir IN LISTS ORV_UNIT_DIRS)
   add_dependencies(${target} OrvUpdaterW7 ${ORV_TOOL_TARGETS})
   add_test(NAME unit.${area} COMMAND ${target} --gtest_brief=1)
   set(data_dir ${CMAKE_BINARY_DIR}/testdata/${area})
+  # Judged by GoogleTest's own summary, not the exit code alone: under Wine a
+  # program that dies of a stack overflow can end with code 0.
   set_tests_properties(unit.${area} PROPERTIES TIMEOUT 900
-    ENVIRONMENT "${ORV_TEST_ENV};ORV_TEST_DATA_DIR=${data_dir}")
+    ENVIRONMENT "${ORV_TEST_ENV};ORV_TEST_DATA_DIR=${data_dir}"
+    PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]" FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
   # An area may prepare data on the Linux side first (links, archives made
   # by native tools): tests/unit/<area>/setup.sh DATA-DIR WINEPREFIX, run before it.
   if(EXISTS ${dir}/setup.sh)
     add_test(NAME unit.${area}.setup COMMAND bash ${dir}/setup.sh ${data_dir} ${ORV_WINEPREFIX})
     set_tests_properties(unit.${area}.setup PROPERTIES FIXTURES_SETUP data_${area})
     set_tests_properties(unit.${area} PROPERTIES FIXTURES_REQUIRED data_${area})
+    # What the setup mounted or started is undone by cleanup.sh DATA-DIR.
+    if(EXISTS ${dir}/cleanup.sh)
+      add_test(NAME unit.${area}.cleanup COMMAND bash ${dir}/cleanup.sh ${data_dir})
+      set_tests_properties(unit.${area}.cleanup PROPERTIES FIXTURES_CLEANUP data_${area})
+    endif()
   endif()
 endforeach()
 
@@ -112,6 +120,11 @@ foreach(script IN LISTS ORV_E2E_TESTS)
     "${ORV_TEST_ENV};ORV_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;ORV_WINEPREFIX=${ORV_WINEPREFIX};ORV_BUILD_DIR=${CMAKE_BINARY_DIR}")
   list(APPEND ORV_E2E_ENTRIES e2e.${name})
 endforeach()
+
+# A short native fuzzing run of every target (clang, apart from the Windows
+# builds); ./run fuzz runs them longer.
+add_test(NAME fuzz.short COMMAND ${CMAKE_SOURCE_DIR}/run fuzz 5)
+set_tests_properties(fuzz.short PROPERTIES TIMEOUT 900)
 
 # Loopback servers for the tests that download.
 include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)

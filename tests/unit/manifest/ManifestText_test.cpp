@@ -273,15 +273,15 @@ TEST(ManifestTextTest, VersionElementNamesAreMatchedByTheirStart)
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.entries, (std::vector<std::wstring>{L"A.zip=1"}));
 
-    // The first "</version" ends the content, even when it closes an entry
-    // whose name starts with "version".
+    // An entry whose name starts with "version" closes only itself: the
+    // entries after it are still read.
     r = Parse(L"<version><Version.zip>2</Version.zip></version>");
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.entries, (std::vector<std::wstring>{L"Version.zip=2"}));
 
     r = Parse(L"<version><A.zip>1</A.zip><Version.zip.x>2</Version.zip.x><B.zip>3</B.zip></version>");
     EXPECT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.entries, (std::vector<std::wstring>{L"A.zip=1"}));
+    EXPECT_EQ(r.entries, (std::vector<std::wstring>{L"A.zip=1", L"B.zip=3"}));
 }
 
 TEST(ManifestTextTest, EveryTruncationFailsWithAReaderTextOrReadsAPrefix)

@@ -72,14 +72,18 @@ TEST(PathTextTest, TrimAndCaseInsensitiveComparisons)
 
 TEST(PathTextTest, RootTextsAndTrailingSeparators)
 {
-    EXPECT_TRUE(IsRootPathText(L"c:\\"));
-    EXPECT_TRUE(IsRootPathText(L"Z:\\"));
-    EXPECT_TRUE(IsRootPathText(L"\\"));
-    EXPECT_TRUE(IsRootPathText(L"/"));
-    EXPECT_FALSE(IsRootPathText(L"c:\\a"));
-    EXPECT_FALSE(IsRootPathText(L"1:\\"));
-    EXPECT_FALSE(IsRootPathText(L"c:/"));
-    EXPECT_FALSE(IsRootPathText(L""));
+    // Every spelling of a drive, volume or share root, and the nearest texts
+    // that are not roots.
+    for (const wchar_t* root : {L"c:\\", L"Z:\\", L"\\", L"/", L"c:/", L"c:", L"D:\\\\", L"\\\\?\\C:\\",
+                                L"\\\\?\\c:", L"//?/C:/", L"\\\\.\\C:\\", L"\\\\server\\share", L"\\\\server\\share\\",
+                                L"\\\\server", L"\\\\?\\UNC\\server\\share\\", L"\\\\?\\unc\\server",
+                                L"\\\\?\\Volume{0b1c2d3e-0000-0000-0000-100000000000}\\", L"\\\\"}) {
+        EXPECT_TRUE(IsRootPathText(root)) << root;
+    }
+    for (const wchar_t* folder : {L"c:\\a", L"1:\\", L"", L"\\\\?\\C:\\a", L"\\\\server\\share\\a",
+                                  L"\\\\?\\UNC\\server\\share\\a", L"\\\\?\\uncle\\a", L"\\a\\b\\c", L"ab"}) {
+        EXPECT_FALSE(IsRootPathText(folder)) << folder;
+    }
     EXPECT_EQ(StripTrailingSeparators(L"D:\\App\\\\/"), L"D:\\App");
     EXPECT_EQ(StripTrailingSeparators(L"D:\\"), L"D:\\");
     EXPECT_EQ(StripTrailingSeparators(L"D:\\a\\"), L"D:\\a");

@@ -34,7 +34,9 @@ public:
         all.erase(std::remove(all.begin(), all.end(), L"trace.log"), all.end());
         return all;
     }
-    std::vector<std::wstring> PassLines() const
+    std::vector<std::wstring> PassLines() const { return LinesFrom(L"Extraction PASS"); }
+    // Each trace line holding marker, from the marker on.
+    std::vector<std::wstring> LinesFrom(const std::wstring& marker) const
     {
         std::vector<std::wstring> lines;
         const std::wstring text = Utf8ToWide(ReadTestFile(log.path));
@@ -45,7 +47,7 @@ public:
                 end = text.size();
             }
             const std::wstring line = text.substr(start, end - start);
-            const size_t at = line.find(L"Extraction PASS");
+            const size_t at = line.find(marker);
             if (at != std::wstring::npos) {
                 lines.push_back(line.substr(at));
             }
@@ -138,6 +140,48 @@ TEST(ZipExtractTest, NamelessEntriesAreSkipped)
         ASSERT_TRUE(x.RunFixture(fixture)) << fixture << ": " << x.error;
         EXPECT_EQ(x.Everything(), Listing{L"out\\"}) << fixture;
     }
+}
+
+TEST(ZipExtractTest, EntriesMeetingInOneFileKeepTheLaterAndSaySo)
+{
+    Extraction x;
+    const std::wstring zip = ZipFixture(L"case-twins.zip");
+    ASSERT_TRUE(x.Run(zip)) << x.error;
+    EXPECT_EQ(x.Extracted(), (Listing{L"Docs\\", L"Docs\\Read.txt", L"same.txt"}));
+    EXPECT_EQ(ReadTestFile(x.Out(L"Docs\\Read.txt")), "second\n");
+    EXPECT_EQ(ReadTestFile(x.Out(L"same.txt")), "two\n");
+    const std::wstring kept = L"Extraction duplicate name; later entry kept | ZIP=" + zip;
+    EXPECT_EQ(x.LinesFrom(L"WARN | ").size(), 2u) << "one warning line per pair";
+    EXPECT_EQ(x.LinesFrom(L"Extraction duplicate"),
+              (std::vector<std::wstring>{kept + L" | Earlier=Docs\\Read.txt | Later=docs\\READ.TXT",
+                                         kept + L" | Earlier=same.txt | Later=same.txt"}));
+}
+
+TEST(ZipExtractTest, APackageLargerThanTheFreeSpaceWritesNothing)
+{
+    // A 1 MiB volume mounted by setup.sh.
+    const std::wstring volume = ZipFixture(L"small-volume");
+    if (!FileExists(JoinPath(volume, L"mounted"))) {
+        GTEST_SKIP() << "no small volume to fill: mounting one needs root";
+    }
+    TempDir dir;
+    TraceLog log;
+    log.path = dir / L"trace.log";
+    const std::wstring out = JoinPath(volume, L"out");
+    uint64_t needed = 0;
+    for (const wchar_t* file : {L"top.txt", L"docs\\readme.txt", L"bin\\big.bin", L"bin\\zero.bin"}) {
+        needed += GetFileSize64(ZipFixtureTree(file));
+    }
+    std::wstring error;
+    EXPECT_FALSE(ExtractZipPackageWithPump(ZipFixture(L"infozip-mixed.zip"), out, log, {}, error));
+    ULARGE_INTEGER available{};
+    ASSERT_TRUE(::GetDiskFreeSpaceExW(out.c_str(), &available, nullptr, nullptr));
+    EXPECT_EQ(error, L"Not enough free disk space to extract the package: it needs " + std::to_wstring(needed) +
+                         L" bytes, but only " + std::to_wstring(available.QuadPart) + L" bytes are free.");
+    EXPECT_EQ(ListTree(out), Listing{});
+    // What fits still goes to the same volume.
+    EXPECT_TRUE(ExtractZipPackageWithPump(ZipFixture(L"name-18.zip"), out, log, {}, error)) << error;
+    DeleteTree(out);
 }
 
 struct HostileCase {
@@ -311,6 +355,20 @@ TEST(ZipExtractTest, DestinationProblemsAreReported)
         EXPECT_FALSE(ExtractZipPackageWithPump(ZipFixture(L"infozip-mixed.zip"), destination, log, {}, error));
         EXPECT_EQ(error, L"Cannot create extraction directory: " + destination);
     }
+}
+
+TEST(ZipExtractTest, ALinkPlantedAtTheDestinationIsNeverWrittenThrough)
+{
+    // Windows removes the link and extracts into a real folder; Wine cannot
+    // remove it and the extraction stops. Either way the folder behind it
+    // keeps exactly what it had.
+    TempDir dir;
+    TraceLog log;
+    log.path = dir / L"trace.log";
+    std::wstring error;
+    ExtractZipPackageWithPump(ZipFixture(L"infozip-mixed.zip"), ZipFixture(L"planted-link"), log, {}, error);
+    EXPECT_EQ(ListTree(ZipFixture(L"link-target")), Listing{L"keep.txt"}) << error;
+    EXPECT_EQ(ReadTestFile(ZipFixture(L"link-target\\keep.txt")), "not the package's\n");
 }
 
 TEST(ZipExtractTest, FileAndFolderOfTheSameName)

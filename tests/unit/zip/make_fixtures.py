@@ -193,6 +193,10 @@ def raw_archives(out):
     raw_archive(os.path.join(out, "slash-only.zip"), [RawEntry(b"/", b"", method=0)])
     # Latin-1 bytes without the UTF-8 flag, as old Windows tools wrote them.
     raw_archive(os.path.join(out, "ansi-name.zip"), [RawEntry(b"caf\xe9.txt", b"ansi name\n")])
+    # Names the case-insensitive file system takes for one file.
+    raw_archive(os.path.join(out, "case-twins.zip"),
+                [RawEntry("Docs/Read.txt", b"first\n"), RawEntry("docs/READ.TXT", b"second\n"),
+                 RawEntry("same.txt", b"one\n"), RawEntry("same.txt", b"two\n")])
     # A method miniz does not inflate (bzip2, 12).
     raw_archive(os.path.join(out, "unsupported-method.zip"),
                 [RawEntry("ok.txt", b"fine\n"), RawEntry("packed.bin", b"whatever", method=12)])
