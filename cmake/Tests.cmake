@@ -104,6 +104,9 @@ foreach(script IN LISTS ORV_E2E_TESTS)
   list(APPEND ORV_E2E_ENTRIES e2e.${name})
 endforeach()
 
+# The sample product that `./run demo` updates.
+include(${CMAKE_SOURCE_DIR}/demo/Demo.cmake)
+
 # Loopback servers for the tests that download.
 include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)
 
