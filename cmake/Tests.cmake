@@ -28,7 +28,7 @@ file(GLOB ORV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp
 set(ORV_TOOL_TARGETS "")
 foreach(src IN LISTS ORV_TEST_TOOLS)
   get_filename_component(name ${src} NAME_WE)
-  add_executable(${name} ${src})
+  add_executable(${name} ${src} $<TARGET_OBJECTS:orvversion>)
   target_compile_options(${name} PRIVATE ${ORV_WARNINGS})
   target_link_options(${name} PRIVATE -municode)
   target_link_libraries(${name} PRIVATE orvcore)
@@ -46,12 +46,21 @@ foreach(rc IN LISTS ORV_FIXTURE_RCS)
   list(APPEND ORV_TOOL_TARGETS ${name})
 endforeach()
 
+# A newer updater made from the same library, for the self-update chain: a
+# second version object and its own version resource.
+orv_version_object(orvversion_27005 27.0.0.5)
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/OrvUpdaterW7.rc APPEND PROPERTY
+  OBJECT_DEPENDS ${ORV_GENERATED_DIR}/orvversion_27005/ProgramVersion.h)
+orv_add_updater(OrvUpdaterW7_27005 orvversion_27005)
+list(APPEND ORV_TOOL_TARGETS OrvUpdaterW7_27005)
+
 # The tests find the programs they start through these folders, passed as
 # environment variables (Wine passes the environment to Windows programs).
 set(ORV_TEST_ENV
   "ORV_TEST_TOOLS_DIR=${CMAKE_BINARY_DIR}/tools"
   "ORV_TEST_FIXTURES_DIR=${CMAKE_BINARY_DIR}/fixtures"
   "ORV_TEST_EXE=$<TARGET_FILE:OrvUpdaterW7>"
+  "ORV_TEST_EXE_NEXT=$<TARGET_FILE:OrvUpdaterW7_27005>"
   "ORV_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 
 file(GLOB ORV_UNIT_DIRS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/unit/*)
@@ -65,7 +74,7 @@ foreach(dir IN LISTS ORV_UNIT_DIRS)
     continue()
   endif()
   set(target unit_${area})
-  add_executable(${target} ${sources})
+  add_executable(${target} ${sources} $<TARGET_OBJECTS:orvversion>)
   target_compile_options(${target} PRIVATE ${ORV_WARNINGS})
   target_link_libraries(${target} PRIVATE orvtestsupport gtest_main)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/unit)

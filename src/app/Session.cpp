@@ -4,7 +4,9 @@
 
 #include <stdexcept>
 
+#include "install/Reboot.h"
 #include "platform/PathText.h"
+#include "selfupdate/SelfUpdate.h"
 
 namespace {
 
@@ -49,13 +51,18 @@ int RunSession(const RunOptions& options)
     RaiseTestFault(options);
 #endif
     // The self-update hand-over runs ("/postselfupdate", "/selfreplace")
-    // are dispatched here, before anything else, once they are built.
+    // come first: they only swap and tidy files, with no window or server.
+    int handOverExitCode = 0;
+    if (HandleSelfUpdateRun(options, session.log, handOverExitCode)) {
+        return handOverExitCode;
+    }
     if (options.selfTest) {
         return RunSelfTest(session.log);
     }
     session.profile = ResolveProductProfile(options);
-    // The promotion of a pending state document whose reboot work is done
-    // belongs here, before the finish-only run and every later kind of run.
+    // A pending state document whose reboot work is done becomes the local
+    // state before the finish-only run and every later kind of run reads it.
+    PromotePendingManifest(options.installPath, session.log);
     if (options.finishOnly) {
         return RunFinishOnly(options, session.profile, session.log);
     }
