@@ -126,6 +126,9 @@ endforeach()
 add_test(NAME fuzz.short COMMAND ${CMAKE_SOURCE_DIR}/run fuzz 5)
 set_tests_properties(fuzz.short PROPERTIES TIMEOUT 900)
 
+# The sample product that `./run demo` updates.
+include(${CMAKE_SOURCE_DIR}/demo/Demo.cmake)
+
 # Loopback servers for the tests that download.
 include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)
 
