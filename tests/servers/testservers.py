@@ -41,7 +41,6 @@ TRUST_DIR = "/usr/local/share/ca-certificates"
 CERTS_DIR = "/etc/ssl/certs"
 LEGACY_TRUST_LOCK = "/tmp/orvupdaterw7-ca-trust.lock"
 ENDPOINTS = "endpoints.txt"
-PID_FILE = "serve.pid"
 
 
 def pattern_bytes(size):
@@ -127,27 +126,15 @@ def untrust_ca(workdir):
 # nginx
 
 NGINX_CONF = """\
-daemon off;
-master_process off;
-worker_processes 1;
-pid {ngx}/nginx.pid;
-error_log {ngx}/error.log warn;
+daemon off; master_process off; worker_processes 1; pid {ngx}/nginx.pid; error_log {ngx}/error.log warn;
 events {{ worker_connections 512; }}
 http {{
-    access_log {ngx}/access.log;
-    client_body_temp_path {ngx}/tmp/body;
-    proxy_temp_path {ngx}/tmp/proxy;
-    fastcgi_temp_path {ngx}/tmp/fastcgi;
-    uwsgi_temp_path {ngx}/tmp/uwsgi;
-    scgi_temp_path {ngx}/tmp/scgi;
+    access_log {ngx}/access.log; default_type application/octet-stream; sendfile on; keepalive_timeout 15;
+    client_body_temp_path {ngx}/tmp/body; proxy_temp_path {ngx}/tmp/proxy; fastcgi_temp_path {ngx}/tmp/fastcgi;
+    uwsgi_temp_path {ngx}/tmp/uwsgi; scgi_temp_path {ngx}/tmp/scgi;
     types {{ text/plain txt; application/xml xml; application/zip zip; }}
-    default_type application/octet-stream;
-    sendfile on;
-    keepalive_timeout 15;
     server {{
-        listen 127.0.0.1:{http_port};
-{tls}        server_name localhost;
-        root {docroot};
+        listen 127.0.0.1:{http_port}; {tls} server_name localhost; root {docroot};
         location = /close {{ return 444; }}
     }}
 }}
@@ -177,8 +164,7 @@ def start_nginx(workdir, docroot, tls):
         os.makedirs(os.path.join(ngx, "tmp", sub), exist_ok=True)
     for _ in range(5):
         ports = [free_port(), free_port()]
-        listen = ("        listen 127.0.0.1:%d ssl;\n        ssl_certificate %s;\n        ssl_certificate_key %s;\n"
-                  % (ports[1], tls[0], tls[1])) if tls else ""
+        listen = "listen 127.0.0.1:%d ssl; ssl_certificate %s; ssl_certificate_key %s;" % (ports[1], *tls) if tls else ""
         conf = os.path.join(ngx, "nginx.conf")
         with open(conf, "w") as f:
             f.write(NGINX_CONF.format(ngx=ngx, http_port=ports[0], tls=listen, docroot=docroot))
@@ -334,8 +320,6 @@ def serve(args):
     # The owner's end is seen at once through its process descriptor (a
     # recycled process id can never be mistaken for it).
     owner = os.pidfd_open(args.owner) if args.owner else None
-    with open(os.path.join(workdir, PID_FILE), "w") as f:
-        f.write("%d\n" % os.getpid())
     docroot = os.path.abspath(args.docroot) if args.docroot else os.path.join(workdir, "docroot")
     if not args.docroot:
         os.makedirs(docroot, exist_ok=True)
@@ -374,9 +358,8 @@ def serve(args):
         if nginx is not None:
             stop_process(nginx)
         untrust_ca(workdir)
-        for name in (ENDPOINTS, PID_FILE):
-            if os.path.exists(os.path.join(workdir, name)):
-                os.remove(os.path.join(workdir, name))
+        if os.path.exists(os.path.join(workdir, ENDPOINTS)):
+            os.remove(os.path.join(workdir, ENDPOINTS))
     return 0
 
 
@@ -409,9 +392,8 @@ def stop(args):
     for pid in our_processes(workdir):
         os.kill(pid, signal.SIGKILL)
     untrust_ca(workdir)
-    for name in (ENDPOINTS, PID_FILE):
-        if os.path.exists(os.path.join(workdir, name)):
-            os.remove(os.path.join(workdir, name))
+    if os.path.exists(os.path.join(workdir, ENDPOINTS)):
+        os.remove(os.path.join(workdir, ENDPOINTS))
     return 0
 
 

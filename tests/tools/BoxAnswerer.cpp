@@ -1,16 +1,16 @@
 // BoxAnswerer: finds a message box, records what it shows and presses one of
 // its buttons, so tests can drive programs that ask questions.
 //
-//   BoxAnswerer.exe [/press:yes|no|ok|cancel|default|none] [/pid:N]
-//                   [/caption:TEXT] [/timeout:MS] [/count:N] [/out:FILE]
+//   BoxAnswerer.exe [/press:yes|no|ok|cancel|default|none] [/caption:TEXT]
+//                   [/timeout:MS] [/count:N] [/out:FILE]
 //
-// A box is a visible top-level window of class "#32770" (of process N and
-// with caption TEXT when given). Each is looked for up to MS milliseconds
-// (default 10000); N boxes (default 1) are answered one after the other.
-// "default" presses the box's default button, "none" leaves it open. Each
-// record is a block of key=value lines ended by an empty line, written to
-// standard output and to FILE (replaced whole before the button is pressed);
-// in values "\" is written "\\", CR "\r" and LF "\n":
+// A box is a visible top-level window of class "#32770" (with caption TEXT
+// when given). Each is looked for up to MS milliseconds (default 10000); N
+// boxes (default 1) are answered one after the other. "default" presses the
+// box's default button, "none" leaves it open. Each record is a block of
+// key=value lines ended by an empty line, written to FILE (replaced whole
+// before the button is pressed); in values "\" is written "\\", CR "\r" and
+// LF "\n":
 //   caption, text, buttons (e.g. "yes,no"), default (or "none"),
 //   icon (question, error, warning, information, none or unknown),
 //   owner (class of the owner window, empty if unowned), pid, pressed.
@@ -19,7 +19,7 @@
 // on the box (which is then left open).
 #include <windows.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -29,79 +29,18 @@
 
 namespace {
 
-struct ButtonName {
-    int id;
-    const wchar_t* name;
-};
-const ButtonName kButtons[] = {{IDOK, L"ok"}, {IDCANCEL, L"cancel"}, {IDYES, L"yes"}, {IDNO, L"no"}};
+const std::pair<int, const wchar_t*> kButtons[] = {{IDOK, L"ok"}, {IDCANCEL, L"cancel"}, {IDYES, L"yes"}, {IDNO, L"no"}};
 constexpr int kPressDefault = -1;
 constexpr int kPressNone = -2;
 
-struct Options {
-    int press = kPressDefault;
-    DWORD pid = 0;
-    bool hasCaption = false;
-    std::wstring caption;
-    DWORD timeoutMs = 10000;
-    unsigned long count = 1;
-    std::wstring outFile;
-};
-
 std::wstring ButtonText(int id)
 {
-    for (const ButtonName& b : kButtons) {
-        if (b.id == id) {
-            return b.name;
+    for (const auto& b : kButtons) {
+        if (b.first == id) {
+            return b.second;
         }
     }
     return id == kPressNone ? L"none" : std::to_wstring(id);
-}
-
-bool ParsePress(const std::wstring& text, int& press)
-{
-    press = EqualsNoCase(text, L"default") ? kPressDefault : EqualsNoCase(text, L"none") ? kPressNone : 0;
-    for (const ButtonName& b : kButtons) {
-        press = EqualsNoCase(text, b.name) ? b.id : press;
-    }
-    return press != 0;
-}
-
-bool ParseNumber(const std::wstring& text, unsigned long& value)
-{
-    wchar_t* end = nullptr;
-    value = std::wcstoul(text.c_str(), &end, 10);
-    return !text.empty() && *end == 0;
-}
-
-bool ParseOptions(int argc, wchar_t** argv, Options& o)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring arg = argv[i];
-        const size_t colon = arg.find(L':');
-        const std::wstring name = arg.substr(0, colon), value = colon == std::wstring::npos ? L"" : arg.substr(colon + 1);
-        unsigned long number = 0;
-        bool ok = colon != std::wstring::npos;
-        if (EqualsNoCase(name, L"/press")) {
-            ok = ok && ParsePress(value, o.press);
-        } else if (EqualsNoCase(name, L"/caption")) {
-            o.hasCaption = true;
-            o.caption = value;
-        } else if (EqualsNoCase(name, L"/out")) {
-            o.outFile = value;
-        } else if (ok && ParseNumber(value, number) && EqualsNoCase(name, L"/pid")) {
-            o.pid = number;
-        } else if (ok && ParseNumber(value, number) && EqualsNoCase(name, L"/timeout")) {
-            o.timeoutMs = number;
-        } else if (ok && ParseNumber(value, number) && number > 0 && EqualsNoCase(name, L"/count")) {
-            o.count = number;
-        } else {
-            ok = false;
-        }
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::wstring ClassOf(HWND hwnd)
@@ -117,34 +56,24 @@ std::wstring TextOf(HWND hwnd)
     return text;
 }
 
-HWND WaitForBox(const Options& o, const std::set<HWND>& answered)
+struct Search {
+    const std::wstring* caption; // null: any
+    const std::set<HWND>* answered;
+    HWND found;
+};
+
+BOOL CALLBACK ConsiderWindow(HWND hwnd, LPARAM param)
 {
-    struct Search {
-        const Options* o;
-        const std::set<HWND>* answered;
-        HWND found;
-    };
-    const WNDENUMPROC consider = [](HWND hwnd, LPARAM param) -> BOOL {
-        Search& s = *reinterpret_cast<Search*>(param);
-        DWORD pid = 0;
-        ::GetWindowThreadProcessId(hwnd, &pid);
-        if (::IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770" && s.answered->count(hwnd) == 0 &&
-            (s.o->pid == 0 || pid == s.o->pid) && (!s.o->hasCaption || TextOf(hwnd) == s.o->caption)) {
-            s.found = hwnd;
-            return FALSE;
-        }
-        return TRUE;
-    };
-    for (const ULONGLONG deadline = ::GetTickCount64() + o.timeoutMs;; ::Sleep(50)) {
-        Search search{&o, &answered, nullptr};
-        ::EnumWindows(consider, reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr || ::GetTickCount64() >= deadline) {
-            return search.found;
-        }
+    Search& s = *reinterpret_cast<Search*>(param);
+    if (::IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770" && s.answered->count(hwnd) == 0 &&
+        (s.caption == nullptr || TextOf(hwnd) == *s.caption)) {
+        s.found = hwnd;
+        return FALSE;
     }
+    return TRUE;
 }
 
-// The screen or an icon drawn over a plain background, as 0x00RRGGBB pixels.
+// The screen, or an icon drawn over a plain background, as 0x00RRGGBB pixels.
 std::vector<DWORD> Pixels(const RECT& area, HICON icon, DWORD background)
 {
     const int width = area.right - area.left, height = area.bottom - area.top;
@@ -158,40 +87,35 @@ std::vector<DWORD> Pixels(const RECT& area, HICON icon, DWORD background)
     HDC screen = ::GetDC(nullptr);
     HDC dc = ::CreateCompatibleDC(screen);
     HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(dc, bitmap);
+    HBRUSH brush = ::CreateSolidBrush(RGB(background >> 16, (background >> 8) & 0xFF, background & 0xFF));
+    RECT all{0, 0, width, height};
+    const bool drawn = bitmap != nullptr &&
+                       (icon == nullptr ? ::BitBlt(dc, 0, 0, width, height, screen, area.left, area.top, SRCCOPY)
+                                        : ::FillRect(dc, &all, brush) &&
+                                              ::DrawIconEx(dc, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL));
+    ::GdiFlush();
     std::vector<DWORD> pixels;
-    if (bitmap != nullptr) {
-        HGDIOBJ old = ::SelectObject(dc, bitmap);
-        bool drawn = false;
-        if (icon == nullptr) {
-            drawn = ::BitBlt(dc, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-        } else {
-            HBRUSH brush = ::CreateSolidBrush(RGB(background >> 16, (background >> 8) & 0xFF, background & 0xFF));
-            RECT all{0, 0, width, height};
-            ::FillRect(dc, &all, brush);
-            ::DeleteObject(brush);
-            drawn = ::DrawIconEx(dc, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
-        }
-        ::GdiFlush();
-        if (drawn) {
-            pixels.assign(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + width * height);
-        }
-        ::SelectObject(dc, old);
-        ::DeleteObject(bitmap);
+    if (drawn) {
+        pixels.assign(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + width * height);
     }
+    ::DeleteObject(brush);
+    ::SelectObject(dc, old);
+    ::DeleteObject(bitmap);
     ::DeleteDC(dc);
     ::ReleaseDC(nullptr, screen);
     return pixels;
 }
 
-// Icon handles cannot be read across processes, so the icon is recognised
-// by what it draws: the control's pixels on the screen against each system
-// icon drawn here over the same background (the control's corner).
+// Icon handles cannot be read across processes, so the icon is recognised by
+// what it draws: the control's pixels on the screen against each system icon
+// drawn here over the same background (the control's corner).
 std::wstring IconOf(HWND box)
 {
     HWND control = nullptr;
     for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && ClassOf(child) == L"Static" &&
-            ::IsWindowVisible(child) && ::SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+        if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && ::IsWindowVisible(child) &&
+            ::SendMessageW(child, STM_GETICON, 0, 0) != 0) {
             control = child;
         }
     }
@@ -201,11 +125,8 @@ std::wstring IconOf(HWND box)
     RECT area{};
     ::GetClientRect(control, &area);
     ::MapWindowPoints(control, HWND_DESKTOP, reinterpret_cast<POINT*>(&area), 2);
-    const struct {
-        const wchar_t* resource;
-        const wchar_t* name;
-    } known[] = {{IDI_QUESTION, L"question"}, {IDI_ERROR, L"error"}, {IDI_WARNING, L"warning"},
-                 {IDI_INFORMATION, L"information"}};
+    const std::pair<const wchar_t*, const wchar_t*> known[] = {
+        {IDI_QUESTION, L"question"}, {IDI_ERROR, L"error"}, {IDI_WARNING, L"warning"}, {IDI_INFORMATION, L"information"}};
     // The box may still be painting or lie under another window: look again,
     // and bring it to the top half-way through.
     for (int attempt = 0; attempt < 10; ++attempt) {
@@ -215,7 +136,7 @@ std::wstring IconOf(HWND box)
         ::Sleep(100);
         const std::vector<DWORD> shown = Pixels(area, nullptr, 0);
         for (const auto& k : known) {
-            const std::vector<DWORD> drawn = Pixels(area, ::LoadIconW(nullptr, k.resource), shown.empty() ? 0 : shown[0]);
+            const std::vector<DWORD> drawn = Pixels(area, ::LoadIconW(nullptr, k.first), shown.empty() ? 0 : shown[0]);
             size_t differing = 0;
             for (size_t i = 0; i < shown.size() && drawn.size() == shown.size(); ++i) {
                 for (int shift = 0; shift < 24; shift += 8) {
@@ -228,14 +149,14 @@ std::wstring IconOf(HWND box)
             // Edge blending differs a little; the question and information
             // icons differ in about 7% of their pixels, so stay well below.
             if (!shown.empty() && drawn.size() == shown.size() && differing * 50 <= shown.size()) {
-                return k.name;
+                return k.second;
             }
         }
     }
     return L"unknown";
 }
 
-// The button drawn as the default (the one Enter presses).
+// The button drawn as the default (the one Enter presses), 0 for none.
 int DefaultButtonOf(HWND box)
 {
     for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
@@ -259,10 +180,10 @@ std::wstring Escape(const std::wstring& value)
 std::wstring Describe(HWND box, int pressed)
 {
     std::wstring buttons;
-    for (const ButtonName& b : kButtons) {
-        HWND button = ::GetDlgItem(box, b.id);
+    for (const auto& b : kButtons) {
+        HWND button = ::GetDlgItem(box, b.first);
         if (button != nullptr && ::IsWindowVisible(button) && ClassOf(button) == L"Button") {
-            buttons += (buttons.empty() ? L"" : L",") + std::wstring(b.name);
+            buttons += (buttons.empty() ? L"" : L",") + std::wstring(b.second);
         }
     }
     wchar_t message[4096] = {};
@@ -276,45 +197,61 @@ std::wstring Describe(HWND box, int pressed)
            L"\npressed=" + ButtonText(pressed) + L"\n\n";
 }
 
-}  // namespace
+} // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::fwprintf(stderr, L"usage: BoxAnswerer [/press:BUTTON] [/pid:N] [/caption:TEXT] [/timeout:MS] "
-                              L"[/count:N] [/out:FILE]\n");
-        return 1;
+    int press = kPressDefault;
+    std::wstring caption, outFile;
+    bool hasCaption = false;
+    unsigned long timeoutMs = 10000, count = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i], value = arg.substr(std::min(arg.size(), arg.find(L':') + 1));
+        const bool number = !value.empty() && value.find_first_not_of(L"0123456789") == std::wstring::npos;
+        if (StartsWithNoCase(arg, L"/press:")) {
+            press = EqualsNoCase(value, L"default") ? kPressDefault : EqualsNoCase(value, L"none") ? kPressNone : 0;
+            for (const auto& b : kButtons) {
+                press = EqualsNoCase(value, b.second) ? b.first : press;
+            }
+        } else if (StartsWithNoCase(arg, L"/caption:")) {
+            hasCaption = true;
+            caption = value;
+        } else if (StartsWithNoCase(arg, L"/out:")) {
+            outFile = value;
+        } else if (number && StartsWithNoCase(arg, L"/timeout:")) {
+            timeoutMs = std::wcstoul(value.c_str(), nullptr, 10);
+        } else if (number && StartsWithNoCase(arg, L"/count:")) {
+            count = std::wcstoul(value.c_str(), nullptr, 10);
+        } else {
+            press = 0;
+        }
+        if (press == 0 || count == 0) {
+            return 1;
+        }
     }
     std::set<HWND> answered;
-    std::wstring records;
-    for (unsigned long n = 0; n < options.count; ++n) {
-        HWND box = WaitForBox(options, answered);
-        if (box == nullptr) {
-            std::fwprintf(stderr, L"BoxAnswerer: no message box within %lu ms\n", options.timeoutMs);
-            return 2;
+    std::wstring records, error;
+    for (unsigned long n = 0; n < count; ++n) {
+        Search search{hasCaption ? &caption : nullptr, &answered, nullptr};
+        for (const ULONGLONG deadline = ::GetTickCount64() + timeoutMs; search.found == nullptr; ::Sleep(50)) {
+            ::EnumWindows(&ConsiderWindow, reinterpret_cast<LPARAM>(&search));
+            if (search.found == nullptr && ::GetTickCount64() >= deadline) {
+                return 2;
+            }
         }
+        HWND box = search.found;
         answered.insert(box);
-        const int press = options.press == kPressDefault ? DefaultButtonOf(box) : options.press;
-        const std::wstring record = Describe(box, press);
-        records += record;
-        const std::string utf8 = WideToUtf8(record);
-        std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-        std::fflush(stdout);
-        std::wstring error;
-        if (!options.outFile.empty() && !WriteFileAtomic(options.outFile, records, error)) {
-            std::fwprintf(stderr, L"BoxAnswerer: cannot write %ls: %ls\n", options.outFile.c_str(), error.c_str());
+        const int pressed = press == kPressDefault ? DefaultButtonOf(box) : press;
+        records += Describe(box, pressed);
+        if (!outFile.empty() && !WriteFileAtomic(outFile, records, error)) {
             return 3;
-        }
-        if (press == kPressNone) {
-            continue;
         }
         // A box answers any command id it is sent, even one it has no button
         // for; refuse rather than hand the program an answer it never offered.
-        HWND button = press > 0 ? ::GetDlgItem(box, press) : nullptr;
-        if (button == nullptr || !::IsWindowVisible(button) ||
-            !::PostMessageW(box, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), reinterpret_cast<LPARAM>(button))) {
-            std::fwprintf(stderr, L"BoxAnswerer: cannot press %ls on the box\n", ButtonText(press).c_str());
+        HWND button = pressed > 0 ? ::GetDlgItem(box, pressed) : nullptr;
+        if (pressed != kPressNone &&
+            (button == nullptr || !::IsWindowVisible(button) ||
+             !::PostMessageW(box, WM_COMMAND, MAKEWPARAM(pressed, BN_CLICKED), reinterpret_cast<LPARAM>(button)))) {
             return 3;
         }
     }

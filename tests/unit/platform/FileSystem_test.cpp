@@ -132,16 +132,6 @@ TEST(FileSystemTest, DeleteTreeNeverFollowsADirectoryLink)
     EXPECT_EQ(ReadTestFile(JoinPath(fixture, L"outside\\nested\\deep.txt")), "deep file\n");
 }
 
-TEST(FileSystemTest, DirectoryHasEntries)
-{
-    TempDir dir;
-    EXPECT_FALSE(DirectoryHasEntries(dir.Path()));
-    EXPECT_FALSE(DirectoryHasEntries(dir / L"missing"));
-    CreateDirectories(dir / L"empty-sub");
-    EXPECT_TRUE(DirectoryHasEntries(dir.Path()));
-    EXPECT_FALSE(DirectoryHasEntries(dir / L"empty-sub"));
-}
-
 TEST(FileSystemTest, FilesEqualComparesContentBlockByBlock)
 {
     TempDir dir;
@@ -211,7 +201,7 @@ TEST(FileSystemTest, ReadWholeFileTakesUpTo64MebibytesAndNamesItsFailures)
     }
 }
 
-TEST(FileSystemTest, WritesCreateTheirFolderAndFailWithTheSystemsText)
+TEST(FileSystemTest, WritesCreateTheirFolderReplaceWholeAndFailWithTheSystemsText)
 {
     TempDir dir;
     std::wstring error;
@@ -221,6 +211,14 @@ TEST(FileSystemTest, WritesCreateTheirFolderAndFailWithTheSystemsText)
     WriteTestFile(dir / L"blocker", "x");
     EXPECT_FALSE(WriteFileDirect(dir / L"blocker\\sub\\f", "x", 1, error));
     EXPECT_EQ(error, L"Cannot create output directory.");
+    // Replaced through a side file: read-only targets and stale side files included.
+    WriteTestFile(dir / L"state.xml", "old");
+    WriteTestFile(dir / L"state.xml.new", "stale");
+    ASSERT_TRUE(SetReadOnly(dir / L"state.xml", true) && SetReadOnly(dir / L"state.xml.new", true));
+    EXPECT_TRUE(WriteFileAtomic(dir / L"state.xml", L"caf\u00e9", error)) << error;
+    EXPECT_EQ(ReadTestFile(dir / L"state.xml"), "caf\xc3\xa9");
+    EXPECT_FALSE(FileExists(dir / L"state.xml.new"));
+
     WriteTestFile(dir / L"locked", "keep");
     UniqueFile hold = LockFile(dir / L"locked");
     EXPECT_FALSE(WriteFileDirect(dir / L"locked", "new", 3, error));
@@ -231,20 +229,6 @@ TEST(FileSystemTest, WritesCreateTheirFolderAndFailWithTheSystemsText)
     EXPECT_FALSE(FileExists(dir / L"locked.new"));
     hold.Reset();
     EXPECT_EQ(ReadTestFile(dir / L"locked"), "keep");
-}
-
-TEST(FileSystemTest, WriteFileAtomicReplacesReadOnlyFilesAndStaleSideFiles)
-{
-    TempDir dir;
-    const std::wstring path = dir / L"state.xml";
-    WriteTestFile(path, "old");
-    WriteTestFile(path + L".new", "stale");
-    ASSERT_TRUE(SetReadOnly(path, true));
-    ASSERT_TRUE(SetReadOnly(path + L".new", true));
-    std::wstring error;
-    EXPECT_TRUE(WriteFileAtomic(path, L"caf\u00e9", error)) << error;
-    EXPECT_EQ(ReadTestFile(path), "caf\xc3\xa9");
-    EXPECT_FALSE(FileExists(path + L".new"));
 }
 
 TEST(FileSystemTest, TextsConvertAndSystemErrorsCarryTheirCode)
