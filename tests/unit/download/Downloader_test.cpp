@@ -28,16 +28,12 @@ std::wstring CapitalFileUrl(std::wstring path)
 
 class DownloadDriverTest : public downloadtest::DownloaderFixture {
 protected:
-    // Downloads into dest (holding `previous` beforehand, unless that is null)
-    // and checks what every caller relies on: one attempt per try appended
-    // after the caller's own, each logged as one line, and the old file kept
-    // unless a try passed.
-    std::vector<DownloadAttempt> Download(const std::wstring& url, bool validateZip, const std::wstring& dest,
-                                          const char* previous = "previous")
+    // Downloads into dest (holding "previous" beforehand) and checks what
+    // every caller relies on: one attempt per try appended after the caller's
+    // own, each logged as one line, and the old file kept unless a try passed.
+    std::vector<DownloadAttempt> Download(const std::wstring& url, bool validateZip, const std::wstring& dest)
     {
-        if (previous != nullptr) {
-            WriteTestFile(dest, previous);
-        }
+        WriteTestFile(dest, "previous");
         DeleteFileIfPresent(log.path);
         std::vector<DownloadAttempt> attempts{{L"earlier", L"Other", L"kept"}};
         const bool passed = downloader.Download(url, dest, attempts, validateZip);
@@ -51,9 +47,7 @@ protected:
         }
         EXPECT_EQ(TraceMessages(log.path, L"Download "), expected);
         EXPECT_EQ(passed, !attempts.empty() && attempts.back().result == L"PASS");
-        if (previous != nullptr) {
-            EXPECT_EQ(ReadTestFile(dest) == previous, !passed) << url;
-        }
+        EXPECT_EQ(ReadTestFile(dest) == "previous", !passed) << url;
         return attempts;
     }
 };
@@ -72,26 +66,6 @@ std::wstring Tries(const std::vector<DownloadAttempt>& attempts)
         text += (text.empty() ? L"" : L"; ") + a.backend + L"=" + a.result;
     }
     return text;
-}
-
-TEST_F(DownloadDriverTest, TheFirstBackendThatDeliversEndsTheLadder)
-{
-    const std::wstring source = temp / L"source dir\\pkg file.bin";
-    WriteTestFile(source, downloadtest::PatternBytes(200000));
-    const std::pair<std::wstring, std::wstring> cases[] = {
-        {Server("http") + L"updater.xml", L"WinHTTP=PASS"},
-        {Server("https") + L"updater.xml", L"WinHTTP=PASS"},
-        // "file://" in any letter case is copied, and no network backend is tried.
-        {CapitalFileUrl(source), L"LocalFile=PASS"},
-    };
-    int n = 0;
-    for (const auto& c : cases) {
-        const std::wstring dest = temp / (L"new" + std::to_wstring(++n) + L"\\folders\\file");
-        EXPECT_EQ(Tries(Download(c.first, false, dest, nullptr)), c.second) << c.first;
-        const std::wstring served = c.second == L"LocalFile=PASS" ? source : JoinPath(Server("docroot"), L"updater.xml");
-        EXPECT_TRUE(FilesEqual(dest, served)) << c.first;
-        EXPECT_FALSE(FileExists(dest + L".part")) << c.first;
-    }
 }
 
 // Whether text matches pattern, where "*" stands for any run of characters.

@@ -120,14 +120,6 @@ TEST_P(HttpBackendTest, TheCountersShowTheTotalAndPartOfTheBodyWhileItArrives)
     EXPECT_EQ(DownloaderTestAccess::Received(downloader), size);
 }
 
-TEST_P(HttpBackendTest, AResetMidBodyFailsWithTheSystemErrorAndLeavesNoFile)
-{
-    std::wstring error;
-    EXPECT_FALSE(Fetch(Server("fault") + L"reset?size=200000&sent=50000", error));
-    EXPECT_NE(error.find(L" (Win32 "), std::wstring::npos) << error;
-    EXPECT_FALSE(FileExists(part));
-}
-
 INSTANTIATE_TEST_SUITE_P(Backends, HttpBackendTest, ::testing::ValuesIn(kHttpBackends),
                          [](const ::testing::TestParamInfo<BackendCase>& info) { return std::string(info.param.name); });
 

@@ -62,18 +62,6 @@ TEST(ReadManifestFileTest, EncodingsAndFileProblems)
     }
 }
 
-TEST(ReadManifestFileTest, TheGuardTurnsEveryEscapeIntoAText)
-{
-    std::wstring error;
-    EXPECT_FALSE(RunGuardedManifestRead(
-        [](std::wstring&) -> bool { throw std::runtime_error("Gr\xC3\xBC\xC3\x9F" "e"); }, error));
-    EXPECT_EQ(error, L"Gr\u00fc\u00dfe");
-    EXPECT_FALSE(RunGuardedManifestRead([](std::wstring&) -> bool { throw 42; }, error));
-    EXPECT_EQ(error, L"Unknown manifest parsing error.");
-    EXPECT_FALSE(RunGuardedManifestRead([](std::wstring& e) { return e = L"own text", false; }, error));
-    EXPECT_EQ(error, L"own text");
-}
-
 TEST(WriteStateFileTest, StoresUtf8WithoutBomThroughASideFile)
 {
     TempDir dir;

@@ -12,27 +12,6 @@
 
 namespace {
 
-void MakeSizedFile(const std::wstring& path, int64_t size)
-{
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    ASSERT_TRUE(file.Valid());
-    LARGE_INTEGER position{};
-    position.QuadPart = size;
-    ASSERT_TRUE(::SetFilePointerEx(file.Get(), position, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(::SetEndOfFile(file.Get()));
-}
-
-std::string ReadError(const std::wstring& path)
-{
-    try {
-        ReadWholeFile(path);
-    } catch (const FileReadError& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
 TEST(FileSystemTest, CreateDirectoriesMakesEveryLevel)
 {
     TempDir dir;
@@ -132,31 +111,6 @@ TEST(FileSystemTest, DeleteTreeNeverFollowsADirectoryLink)
     EXPECT_EQ(ReadTestFile(JoinPath(fixture, L"outside\\nested\\deep.txt")), "deep file\n");
 }
 
-TEST(FileSystemTest, FilesEqualComparesContentBlockByBlock)
-{
-    TempDir dir;
-    std::string big(200000, 'x');
-    WriteTestFile(dir / L"b1", big);
-    big[150000] = 'y';
-    WriteTestFile(dir / L"b2", big);
-    WriteTestFile(dir / L"b3", big);
-    WriteTestFile(dir / L"short", "abc");
-    WriteTestFile(dir / L"long", "abcd");
-    CreateDirectories(dir / L"folder");
-    const struct {
-        const wchar_t* a;
-        const wchar_t* b;
-        bool equal;
-        int ticks; // one per equal 64 KiB block compared
-    } cases[] = {{L"b1", L"b2", false, 2},  {L"b2", L"b3", true, 4},         {L"short", L"long", false, 0},
-                 {L"folder", L"folder", false, 0}, {L"short", L"missing", false, 0}};
-    for (const auto& c : cases) {
-        int ticks = 0;
-        EXPECT_EQ(FilesEqual(dir / c.a, dir / c.b, [&] { ++ticks; }), c.equal) << c.a << " " << c.b;
-        EXPECT_EQ(ticks, c.ticks) << c.a << " " << c.b;
-    }
-}
-
 TEST(FileSystemTest, CopyFileVerifiedCopiesCreatesParentsAndReportsFailures)
 {
     TempDir dir;
@@ -180,25 +134,6 @@ TEST(FileSystemTest, CopyFileVerifiedCopiesCreatesParentsAndReportsFailures)
     EXPECT_FALSE(CopyFileVerified(dir / L"missing", dir / L"copy", error));
     EXPECT_NE(error.find(L" (Win32 2)"), std::wstring::npos) << error;
     EXPECT_FALSE(FileExists(dir / L"copy"));
-}
-
-TEST(FileSystemTest, ReadWholeFileTakesUpTo64MebibytesAndNamesItsFailures)
-{
-    TempDir dir;
-    WriteTestFile(dir / L"small", std::string("a\0b", 3));
-    EXPECT_EQ(ReadWholeFile(dir / L"small"), (ByteArray{'a', 0, 'b'}));
-    MakeSizedFile(dir / L"limit", static_cast<int64_t>(kMaxWholeFileBytes));
-    EXPECT_EQ(ReadWholeFile(dir / L"limit").size(), kMaxWholeFileBytes);
-    MakeSizedFile(dir / L"over", static_cast<int64_t>(kMaxWholeFileBytes) + 1);
-    CreateDirectories(dir / L"folder");
-    UniqueFile hold = LockFile(dir / L"small");
-    const std::pair<const wchar_t*, const char*> failures[] = {{L"over", "File is too large or unreadable"},
-                                                              {L"missing", "Cannot open file"},
-                                                              {L"folder", "Cannot open file"},
-                                                              {L"small", "Cannot open file"}};
-    for (const auto& f : failures) {
-        EXPECT_EQ(ReadError(dir / f.first), f.second) << f.first;
-    }
 }
 
 TEST(FileSystemTest, WritesCreateTheirFolderReplaceWholeAndFailWithTheSystemsText)
@@ -229,26 +164,6 @@ TEST(FileSystemTest, WritesCreateTheirFolderReplaceWholeAndFailWithTheSystemsTex
     EXPECT_FALSE(FileExists(dir / L"locked.new"));
     hold.Reset();
     EXPECT_EQ(ReadTestFile(dir / L"locked"), "keep");
-}
-
-TEST(FileSystemTest, TextsConvertAndSystemErrorsCarryTheirCode)
-{
-    const std::wstring text = L"Gr\u00fc\u00dfe \u65e5\u672c \U0001F600";
-    EXPECT_EQ(WideToUtf8(text), "Gr\xc3\xbc\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80");
-    EXPECT_EQ(Utf8ToWide(WideToUtf8(text)), text);
-    // Bytes that are not UTF-8 are read in the ANSI code page instead of being rejected.
-    const std::string ansi = "caf\xe9";
-    wchar_t expected[8] = {};
-    ASSERT_EQ(::MultiByteToWideChar(CP_ACP, 0, ansi.data(), 4, expected, 8), 4);
-    EXPECT_EQ(Utf8ToWide(ansi), std::wstring(expected, 4));
-
-    EXPECT_EQ(Win32ErrorText(0), L"No error code was supplied.");
-    EXPECT_EQ(Win32ErrorText(536870912), L"Unknown Windows error (Win32 536870912)");
-    // The system's sentence differs between Windows and Wine; its shape does not.
-    const std::wstring denied = Win32ErrorText(5);
-    ASSERT_GT(denied.size(), 11u) << denied;
-    EXPECT_EQ(denied.substr(denied.size() - 10), L" (Win32 5)");
-    EXPECT_EQ(denied.find_first_of(L" \r\n", denied.size() - 11), denied.size() - 10) << denied;
 }
 
 TEST(FileSystemTest, QuotedArgumentsComeBackFromTheSystemSplitterUnchanged)

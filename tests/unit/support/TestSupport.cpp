@@ -11,25 +11,16 @@
 
 #include "platform/FileSystem.h"
 
-namespace {
-std::atomic<unsigned> g_counter{0};
-}
-
 TempDir::TempDir()
 {
+    static std::atomic<unsigned> counter{0};
     const std::wstring base = JoinPath(GetTempFolder(), L"orv-tests");
     CreateDirectories(base);
-    for (;;) {
+    do {
         path_ = JoinPath(base, L"t" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                   std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(g_counter++));
-        if (::CreateDirectoryW(path_.c_str(), nullptr)) {
-            break;
-        }
-        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-            ADD_FAILURE() << "cannot create a temporary folder";
-            break;
-        }
-    }
+                                   std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(counter++));
+    } while (!::CreateDirectoryW(path_.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(DirectoryExists(path_)) << "cannot create a temporary folder";
 }
 
 TempDir::~TempDir()
@@ -45,19 +36,9 @@ std::wstring TempDir::operator/(const std::wstring& relative) const
 std::wstring TestEnvPath(const char* name)
 {
     const char* value = std::getenv(name);
-    if (value == nullptr || *value == 0) {
-        return std::wstring();
-    }
-    std::wstring path = Utf8ToWide(std::string(value));
-    if (!path.empty() && path[0] == L'/') {
-        path = L"Z:" + path;
-    }
-    for (wchar_t& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return path;
+    std::wstring path = Utf8ToWide(std::string(value != nullptr ? value : ""));
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return !path.empty() && path[0] == L'\\' ? L"Z:" + path : path;
 }
 
 std::wstring TestToolPath(const std::wstring& exeName)

@@ -113,36 +113,6 @@ TEST(ProgressWindowTest, LayoutIsTheFixedCentredWindowWithItsFiveControls)
     }
 }
 
-TEST(ProgressWindowTest, DownloadLineAndBarFollowEachStepOfATry)
-{
-    ProgressWindow ui(false);
-    ASSERT_TRUE(ui.Create());
-    const struct {
-        void (*step)(ProgressWindow&);
-        const wchar_t* line;
-        int position; // -1: the sweep range
-    } steps[] = {
-        {[](ProgressWindow& w) { w.BeginDownload(); }, L"Connecting to server...", 0},
-        {[](ProgressWindow& w) { w.SetDownloadProgress(0, 0); }, L"Connecting to server...", -1},
-        {[](ProgressWindow& w) { w.SetDownloadProgress(2048, 0); }, L"Downloaded 2 KB", -1},
-        {[](ProgressWindow& w) { w.SetDownloadProgress(1572864, 3145728); }, L"Downloaded 1 MB / 3 MB (50%)", 500},
-        {[](ProgressWindow& w) { w.EndDownload(true); }, L"Download completed.", 1000},
-        {[](ProgressWindow& w) { w.EndDownload(false); }, L"Download attempt failed; trying next method...", 0},
-    };
-    for (const auto& s : steps) {
-        s.step(ui);
-        EXPECT_EQ(TextOf(ui.downloadText), s.line);
-        const int position = BarPosition(ui.downloadBar);
-        if (s.position < 0) {
-            EXPECT_TRUE(position >= 50 && position <= 949) << position;
-        } else {
-            EXPECT_EQ(position, s.position) << s.line;
-        }
-    }
-    ui.SetOverallProgress(3, 4);
-    EXPECT_EQ(BarPosition(ui.overallBar), 750);
-}
-
 TEST(ProgressWindowTest, TitleBarCloseAndQuitRequestStopButNeverEndTheRun)
 {
     DrainQueue();
