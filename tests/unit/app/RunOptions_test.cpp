@@ -85,14 +85,15 @@ TEST(RunOptionsTest, ValueSwitchesAreTrimmedSkippedWhenEmptyAndLaterOnesWin)
 TEST(RunOptionsTest, PathsAreMadeFullAndTheInstallFolderDefaultsToTheProgramsOwn)
 {
     TempDir dir;
-    EXPECT_EQ(Parse(L"/silent").installPath, GetModuleDirectory());
-    EXPECT_EQ(Parse(L"\"/installpath:  \"").installPath, GetModuleDirectory());
+    const std::wstring program = TestProgramPath(), here = TestCurrentFolder();
+    EXPECT_EQ(Parse(L"/silent").installPath, program.substr(0, program.rfind(L'\\')));
+    EXPECT_EQ(Parse(L"\"/installpath:  \"").installPath, program.substr(0, program.rfind(L'\\')));
     EXPECT_EQ(Parse(L"\"/installpath:" + dir.Path() + L"\\sub\\\\\"").installPath, dir / L"sub");
     EXPECT_EQ(Parse(L"/installpath:D:\\").installPath, L"D:\\");
     const RunOptions o = Parse(L"/manifestfile:rel\\m.xml /source:a\\..\\s.exe /target:C:\\t\\ /selfbackup:C:/b/x "
                                L"/selfstage:C:\\stage\\\\");
-    EXPECT_EQ(o.manifestFile, FullPath(L"rel\\m.xml"));
-    EXPECT_EQ(o.source, FullPath(L"s.exe"));
+    EXPECT_EQ(o.manifestFile, here + L"\\rel\\m.xml");
+    EXPECT_EQ(o.source, here + L"\\s.exe");
     EXPECT_EQ(o.target, L"C:\\t");
     EXPECT_EQ(o.selfBackup, L"C:\\b\\x");
     EXPECT_EQ(o.selfStage, L"C:\\stage");

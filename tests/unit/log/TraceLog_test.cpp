@@ -58,7 +58,7 @@ TEST(TraceLogTest, LinesOfEveryLevelAreNumberedPerRunAndAppended)
     }
     TraceLog second;
     second.Open(dir.Path());
-    const std::string module = WideToUtf8(GetModulePath());
+    const std::string module = WideToUtf8(TestProgramPath());
     const std::vector<std::string> expected = {
         "INFO 2 " + kSessionStart + module,
         "INFO 3 Download PASS | Backend=WinHTTP | URL=http://x/",
@@ -86,7 +86,7 @@ TEST(TraceLogTest, FallsBackToTheTemporaryFolderWhenTheInstallFolderTakesNoFiles
         EXPECT_EQ(log.path, temp / L"OrvUpdaterW7-updater-trace.log");
     }
     ::SetEnvironmentVariableW(L"TMP", saved[0] != 0 ? saved : nullptr);
-    const std::string module = WideToUtf8(GetModulePath());
+    const std::string module = WideToUtf8(TestProgramPath());
     EXPECT_EQ(Lines(temp / L"OrvUpdaterW7-updater-trace.log"),
               (std::vector<std::string>{"INFO 1 " + kSessionStart + module, "INFO 1 " + kSessionStart + module}));
     EXPECT_FALSE(DirectoryExists(dir / L"missing"));

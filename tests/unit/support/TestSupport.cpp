@@ -46,6 +46,20 @@ std::wstring TestToolPath(const std::wstring& exeName)
     return JoinPath(TestEnvPath("ORV_TEST_TOOLS_DIR"), exeName);
 }
 
+std::wstring TestProgramPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+std::wstring TestCurrentFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, path);
+    return path;
+}
+
 std::wstring TestFixturePath(const std::wstring& fileName)
 {
     return JoinPath(TestEnvPath("ORV_TEST_FIXTURES_DIR"), fileName);

@@ -27,6 +27,9 @@ private:
 // paths are mapped to Wine's Z: drive). Empty when the variable is unset.
 std::wstring TestEnvPath(const char* name);
 std::wstring TestToolPath(const std::wstring& exeName);
+// This test program and the current folder, as the system reports them.
+std::wstring TestProgramPath();
+std::wstring TestCurrentFolder();
 std::wstring TestFixturePath(const std::wstring& fileName);
 
 void WriteTestFile(const std::wstring& path, const std::string& bytes);
