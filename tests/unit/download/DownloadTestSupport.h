@@ -65,6 +65,12 @@ inline std::string PatternBytes(size_t size)
     return bytes;
 }
 
+// A name for a gate of the fault server that no earlier run of the suite used.
+inline std::wstring UniqueGate(const std::wstring& purpose)
+{
+    return purpose + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64());
+}
+
 // Asks the fault server something from the test's side (a gate's state):
 // true on a 2xx answer.
 inline bool AskFaultServer(const std::wstring& route)

@@ -52,12 +52,6 @@ protected:
     }
 };
 
-// A gate name of the fault server that no earlier run of the suite used.
-std::wstring UniqueGate(const wchar_t* purpose)
-{
-    return purpose + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64());
-}
-
 // Backend and result of each try as "WinHTTP=PASS" and so on, joined by "; ".
 std::wstring Tries(const std::vector<DownloadAttempt>& attempts)
 {
@@ -181,7 +175,7 @@ TEST(DownloadWindowTest, ClosingTheWindowDuringATryLetsItFinishAndStopsTheLadder
     orv::Downloader downloader(log, window);
     const HWND target = window.window;
     bool closedDuringTheTry = false;
-    const std::wstring gate = UniqueGate(L"close");
+    const std::wstring gate = downloadtest::UniqueGate(L"close");
     std::thread closer([&] {
         if (downloadtest::AskFaultServer(L"arrived?name=" + gate)) {
             DWORD_PTR result = 0;

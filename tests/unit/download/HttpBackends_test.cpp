@@ -36,13 +36,6 @@ const BackendCase kHttpBackends[] = {
 class HttpBackendTest : public downloadtest::DownloaderFixture, public ::testing::WithParamInterface<BackendCase> {
 protected:
     bool Fetch(const std::wstring& url, std::wstring& error) { return GetParam().run(downloader, url, part, error); }
-    // A gate name of this test and backend, so parallel backends never share one.
-    std::wstring Gate(const wchar_t* purpose) const
-    {
-        return purpose + Utf8ToWide(GetParam().name) + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-               std::to_wstring(::GetTickCount64());
-    }
-
     const std::wstring part = temp / L"body.part";
 };
 
@@ -93,7 +86,7 @@ TEST_P(HttpBackendTest, TheCountersShowTheTotalAndPartOfTheBodyWhileItArrives)
     // The server sends two read buffers' worth of the body and holds the
     // rest until the test has seen the counters in between.
     const int32_t size = 4 * 65536 + 7;
-    const std::wstring gate = Gate(L"progress");
+    const std::wstring gate = downloadtest::UniqueGate(L"progress" + Utf8ToWide(GetParam().name));
     std::atomic<bool> finished{false};
     bool succeeded = false;
     std::wstring error;
