@@ -28,7 +28,7 @@ file(GLOB ORV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp
 set(ORV_TOOL_TARGETS "")
 foreach(src IN LISTS ORV_TEST_TOOLS)
   get_filename_component(name ${src} NAME_WE)
-  add_executable(${name} ${src})
+  add_executable(${name} ${src} $<TARGET_OBJECTS:orvversion>)
   target_compile_options(${name} PRIVATE ${ORV_WARNINGS})
   target_link_options(${name} PRIVATE -municode)
   target_link_libraries(${name} PRIVATE orvcore)
@@ -46,12 +46,21 @@ foreach(rc IN LISTS ORV_FIXTURE_RCS)
   list(APPEND ORV_TOOL_TARGETS ${name})
 endforeach()
 
+# A newer updater made from the same library, for the self-update chain: a
+# second version object and its own version resource.
+orv_version_object(orvversion_27005 27.0.0.5)
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/OrvUpdaterW7.rc APPEND PROPERTY
+  OBJECT_DEPENDS ${ORV_GENERATED_DIR}/orvversion_27005/ProgramVersion.h)
+orv_add_updater(OrvUpdaterW7_27005 orvversion_27005)
+list(APPEND ORV_TOOL_TARGETS OrvUpdaterW7_27005)
+
 # The tests find the programs they start through these folders, passed as
 # environment variables (Wine passes the environment to Windows programs).
 set(ORV_TEST_ENV
   "ORV_TEST_TOOLS_DIR=${CMAKE_BINARY_DIR}/tools"
   "ORV_TEST_FIXTURES_DIR=${CMAKE_BINARY_DIR}/fixtures"
   "ORV_TEST_EXE=$<TARGET_FILE:OrvUpdaterW7>"
+  "ORV_TEST_EXE_NEXT=$<TARGET_FILE:OrvUpdaterW7_27005>"
   "ORV_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 
 file(GLOB ORV_UNIT_DIRS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/unit/*)
@@ -65,21 +74,29 @@ foreach(dir IN LISTS ORV_UNIT_DIRS)
     continue()
   endif()
   set(target unit_${area})
-  add_executable(${target} ${sources})
+  add_executable(${target} ${sources} $<TARGET_OBJECTS:orvversion>)
   target_compile_options(${target} PRIVATE ${ORV_WARNINGS})
   target_link_libraries(${target} PRIVATE orvtestsupport gtest_main)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/unit)
   add_dependencies(${target} OrvUpdaterW7 ${ORV_TOOL_TARGETS})
   add_test(NAME unit.${area} COMMAND ${target} --gtest_brief=1)
   set(data_dir ${CMAKE_BINARY_DIR}/testdata/${area})
+  # Judged by GoogleTest's own summary, not the exit code alone: under Wine a
+  # program that dies of a stack overflow can end with code 0.
   set_tests_properties(unit.${area} PROPERTIES TIMEOUT 900
-    ENVIRONMENT "${ORV_TEST_ENV};ORV_TEST_DATA_DIR=${data_dir}")
+    ENVIRONMENT "${ORV_TEST_ENV};ORV_TEST_DATA_DIR=${data_dir}"
+    PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]" FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
   # An area may prepare data on the Linux side first (links, archives made
   # by native tools): tests/unit/<area>/setup.sh DATA-DIR WINEPREFIX, run before it.
   if(EXISTS ${dir}/setup.sh)
     add_test(NAME unit.${area}.setup COMMAND bash ${dir}/setup.sh ${data_dir} ${ORV_WINEPREFIX})
     set_tests_properties(unit.${area}.setup PROPERTIES FIXTURES_SETUP data_${area})
     set_tests_properties(unit.${area} PROPERTIES FIXTURES_REQUIRED data_${area})
+    # What the setup mounted or started is undone by cleanup.sh DATA-DIR.
+    if(EXISTS ${dir}/cleanup.sh)
+      add_test(NAME unit.${area}.cleanup COMMAND bash ${dir}/cleanup.sh ${data_dir})
+      set_tests_properties(unit.${area}.cleanup PROPERTIES FIXTURES_CLEANUP data_${area})
+    endif()
   endif()
 endforeach()
 
@@ -104,14 +121,18 @@ foreach(script IN LISTS ORV_E2E_TESTS)
   list(APPEND ORV_E2E_ENTRIES e2e.${name})
 endforeach()
 
+# A short native fuzzing run of every target (clang, apart from the Windows
+# builds); ./run fuzz runs them longer.
+add_test(NAME fuzz.short COMMAND ${CMAKE_SOURCE_DIR}/run fuzz 5)
+set_tests_properties(fuzz.short PROPERTIES TIMEOUT 900)
+
 # Loopback servers for the tests that download.
 include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)
 
 # Message boxes are answered by a helper that looks for them across the one
-# Wine desktop (the end-to-end scenarios find the updater's boxes by their
-# caption), and the screenshot needs its window unobstructed: the programs
-# that show boxes or take pictures take turns. Other tests only ever look at
-# windows of their own process.
-foreach(test IN ITEMS unit.ui ${ORV_E2E_ENTRIES})
+# Wine desktop by their caption, and the screenshot needs its window
+# unobstructed: the scenarios take turns. Unit tests only ever look at
+# windows of their own thread.
+foreach(test IN LISTS ORV_E2E_ENTRIES)
   set_property(TEST ${test} APPEND PROPERTY RESOURCE_LOCK wine_desktop)
 endforeach()

@@ -1,8 +1,8 @@
 #pragma once
-// The program's identity. The version comes from the build (one definition
-// feeds this constant and the version resource).
-#include "BuildConfig.h"
+// The program's identity. The version is defined by each executable (a
+// generated ProgramVersion.cpp), so one build of the library can make
+// updaters of different versions; the same value stamps the version resource.
 
-constexpr wchar_t kProgramVersion[] = ORV_VERSION_WIDE;
+extern const wchar_t kProgramVersion[];
 constexpr wchar_t kProgramName[] = L"OrvUpdaterW7";
 constexpr wchar_t kProgramExeName[] = L"OrvUpdaterW7.exe";

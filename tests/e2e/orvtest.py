@@ -5,6 +5,7 @@ import os
 import re
 import signal
 import subprocess
+import tempfile
 import time
 import zipfile
 from pathlib import Path
@@ -25,22 +26,33 @@ def winpath(path) -> str:
     return "Z:" + str(Path(path).absolute()).replace("/", "\\")
 
 
-def wine(args, timeout=120, **kwargs) -> subprocess.CompletedProcess:
+def wine(args, timeout=120) -> subprocess.CompletedProcess:
     """Runs a Windows program of the build; a program still running after
     `timeout` seconds is killed with its whole process group and the test
     fails, so no scenario can hang the suite."""
-    proc = wine_start(args, **kwargs)
+    proc = wine_start(args)
     try:
-        out, err = proc.communicate(timeout=timeout)
+        proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
         kill_group(proc)
         raise AssertionError("timed out after %ss: %s" % (timeout, " ".join(map(str, args))))
-    return subprocess.CompletedProcess(args, proc.returncode, out, err)
+    return subprocess.CompletedProcess(args, proc.returncode, output_of(proc))
 
 
-def wine_start(args, **kwargs) -> subprocess.Popen:
-    return subprocess.Popen([WINE_RUN, PREFIX] + [str(a) for a in args], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, start_new_session=True, **kwargs)
+def wine_start(args) -> subprocess.Popen:
+    # Output goes to a file, never a pipe: Wine's background processes
+    # (the desktop, services) may inherit it and outlive the program, and a
+    # pipe would then never reach its end.
+    output = tempfile.TemporaryFile()
+    proc = subprocess.Popen([WINE_RUN, PREFIX] + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                            stdout=output, stderr=subprocess.STDOUT, start_new_session=True)
+    proc.output_file = output
+    return proc
+
+
+def output_of(proc) -> str:
+    proc.output_file.seek(0)
+    return proc.output_file.read().decode("utf-8", "replace")
 
 
 def kill_group(proc: subprocess.Popen):
@@ -56,9 +68,10 @@ def run_updater(*args, exe=EXE, timeout=120) -> int:
     return wine([exe] + list(args), timeout=timeout).returncode
 
 
-def trace(folder) -> list:
-    """The trace log of an install folder as (level, seq, message) tuples."""
-    path = Path(folder) / TRACE
+def trace(folder, name=TRACE) -> list:
+    """The trace log of an install folder as (level, seq, message) tuples; a
+    message may span lines (attempt summaries do)."""
+    path = Path(folder) / name
     if not path.exists():
         return []
     raw = path.read_bytes()
@@ -67,15 +80,18 @@ def trace(folder) -> list:
     lines = []
     for text in raw.decode("utf-8").split("\r\n")[:-1]:
         match = LINE.match(text)
-        assert match, "malformed trace line: %r" % text
-        lines.append((match.group(1), int(match.group(2)), match.group(3)))
-    return lines
+        if match:
+            lines.append([match.group(1), int(match.group(2)), match.group(3)])
+        else:
+            assert lines, "the trace log starts with a malformed line: %r" % text
+            lines[-1][2] += "\r\n" + text
+    return [tuple(line) for line in lines]
 
 
-def runs(folder) -> list:
+def runs(folder, name=TRACE) -> list:
     """The trace log cut into runs: each starts at its "Session start" line."""
     result = []
-    for level, seq, message in trace(folder):
+    for level, seq, message in trace(folder, name):
         if message.startswith("Session start | "):
             assert seq == 1, "a run's first line has Seq=1"
             result.append([])
@@ -119,7 +135,7 @@ def write_manifest(path, packages: dict, text=None):
 
 def read_state(path) -> dict:
     """A state document as {name: version}, in document order."""
-    text = Path(path).read_text(encoding="utf-8")
+    text = Path(path).read_bytes().decode("utf-8")
     return dict(re.findall(r"^    <([^ >]+)[^>]*>([^<]*)</\1>\r$", text, re.M))
 
 
@@ -145,10 +161,10 @@ class BoxAnswerer:
 
     def finish(self, timeout=60) -> list:
         try:
-            self.proc.communicate(timeout=timeout)
+            self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             kill_group(self.proc)
-            raise AssertionError("the box answerer hung")
+            raise AssertionError("the box answerer hung: " + output_of(self.proc))
         if not self.out.exists():
             return []
         boxes = []

@@ -27,8 +27,12 @@ def main():
     dlls = sorted({d.lower() for d in re.findall(r"DLL Name:\s*(\S+)", headers)})
     version = re.sub(r"\s+", " ", output("7z", "x", "-so", args.exe, ".rsrc/version.txt", encoding="utf-16-le"))
     manifest = output("7z", "x", "-so", args.exe, ".rsrc/MANIFEST/1")
+    with open(args.exe, "rb") as f:
+        image = f.read()
     commas = args.version.replace(".", ",")
     checks = [
+        # The test build's fault triggers must never reach users.
+        ("free of the test build's fault triggers", "/orvtest:".encode("utf-16-le") not in image),
         ("a PE32 i386 image", "file format pei-i386" in headers and re.search(r"^Magic\s+010b", headers, re.M)),
         ("the GUI subsystem", re.search(r"^Subsystem\s+00000002\b", headers, re.M)),
         ("only system DLLs imported (%s)" % ", ".join(dlls), dlls and set(dlls) <= ALLOWED_DLLS),

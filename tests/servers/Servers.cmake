@@ -5,7 +5,13 @@
 set(ORV_TEST_SERVERS_DIR ${CMAKE_BINARY_DIR}/servers)
 set(ORV_TEST_SERVERS_SCRIPT ${CMAKE_SOURCE_DIR}/tests/servers/testservers.py)
 
-add_test(NAME servers.start COMMAND ${ORV_PYTHON} ${ORV_TEST_SERVERS_SCRIPT} start --dir ${ORV_TEST_SERVERS_DIR})
+set(ORV_TEST_BUILTIN_PORT "" CACHE STRING "Port of the test build's built-in update hosts")
+set(ORV_TEST_BUILTIN_ARGS "")
+if(ORV_TEST_BUILTIN_PORT)
+  set(ORV_TEST_BUILTIN_ARGS --builtin-port ${ORV_TEST_BUILTIN_PORT})
+endif()
+add_test(NAME servers.start COMMAND ${ORV_PYTHON} ${ORV_TEST_SERVERS_SCRIPT} start --dir ${ORV_TEST_SERVERS_DIR}
+  ${ORV_TEST_BUILTIN_ARGS})
 add_test(NAME servers.stop COMMAND ${ORV_PYTHON} ${ORV_TEST_SERVERS_SCRIPT} stop --dir ${ORV_TEST_SERVERS_DIR})
 set_tests_properties(servers.start PROPERTIES FIXTURES_SETUP orv_servers TIMEOUT 180)
 set_tests_properties(servers.stop PROPERTIES FIXTURES_CLEANUP orv_servers TIMEOUT 120)

@@ -134,8 +134,9 @@ http {{
     uwsgi_temp_path {ngx}/tmp/uwsgi; scgi_temp_path {ngx}/tmp/scgi;
     types {{ text/plain txt; application/xml xml; application/zip zip; }}
     server {{
-        listen 127.0.0.1:{http_port}; {tls} server_name localhost; root {docroot};
+        listen 127.0.0.1:{http_port}; {builtin} {tls} server_name localhost; root {docroot};
         location = /close {{ return 444; }}
+        location ^~ /close/ {{ return 444; }}
     }}
 }}
 """
@@ -158,7 +159,7 @@ def answers(port, proc, timeout=20.0):
     return False
 
 
-def start_nginx(workdir, docroot, tls):
+def start_nginx(workdir, docroot, tls, builtin_port):
     ngx = os.path.join(workdir, "nginx")
     for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
         os.makedirs(os.path.join(ngx, "tmp", sub), exist_ok=True)
@@ -167,7 +168,9 @@ def start_nginx(workdir, docroot, tls):
         listen = "listen 127.0.0.1:%d ssl; ssl_certificate %s; ssl_certificate_key %s;" % (ports[1], *tls) if tls else ""
         conf = os.path.join(ngx, "nginx.conf")
         with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(ngx=ngx, http_port=ports[0], tls=listen, docroot=docroot))
+            # The test build's built-in update hosts point at builtin_port.
+            builtin = "listen 127.0.0.1:%d;" % builtin_port if builtin_port else ""
+            f.write(NGINX_CONF.format(ngx=ngx, http_port=ports[0], builtin=builtin, tls=listen, docroot=docroot))
         with open(os.path.join(ngx, "stderr.log"), "ab") as log:
             proc = subprocess.Popen([NGINX, "-p", ngx, "-e", os.path.join(ngx, "error.log"), "-c", conf],
                                     stdin=subprocess.DEVNULL, stdout=log, stderr=log)
@@ -213,7 +216,8 @@ class FaultHandler(socketserver.BaseRequestHandler):
             parts = head.split(b"\r\n", 1)[0].decode("latin-1").split(" ")
             target = urllib.parse.urlsplit(parts[1] if len(parts) == 3 else "")
             query = urllib.parse.parse_qs(target.query)
-            route = getattr(self, "route_" + (target.path.strip("/") or "echo").replace("-", "_"), None)
+            # "/status/updater.xml" reaches "/status": a server base can name a fault.
+            route = getattr(self, "route_" + ((target.path + "/").split("/")[1] or "echo"), None)
             if route is None:
                 self.answer(404, b"not found\n")
             else:
@@ -334,7 +338,7 @@ def serve(args):
             ca_crt, crt, key = make_certificates(os.path.join(workdir, "tls"), tree_tag(workdir))
             trust_ca(ca_crt, workdir)
             tls = (crt, key)
-        nginx, ports = start_nginx(workdir, docroot, tls)
+        nginx, ports = start_nginx(workdir, docroot, tls, args.builtin_port)
         endpoints = {"http": "http://127.0.0.1:%d/" % ports[0]}
         if tls:
             endpoints["https"] = "https://localhost:%d/" % ports[1]
@@ -345,6 +349,8 @@ def serve(args):
             refuser.bind(("127.0.0.1", 0))
             endpoints["refused"] = "http://127.0.0.1:%d/" % refuser.getsockname()[1]
         endpoints.update(docroot="Z:" + docroot.replace("/", "\\"), docroot_unix=docroot, nginx_pid=nginx.pid)
+        if args.builtin_port:
+            endpoints["builtin"] = "http://127.0.0.1:%d/" % args.builtin_port
         write_endpoints(workdir, endpoints)
         deadline = time.monotonic() + args.lifetime
         while not stop_event.is_set() and time.monotonic() < deadline and nginx.poll() is None:
@@ -414,6 +420,7 @@ def start(args):
                "--owner", str(os.getppid())]
     command += ["--http-only"] if args.http_only else []
     command += ["--docroot", os.path.abspath(args.docroot)] if args.docroot else []
+    command += ["--builtin-port", str(args.builtin_port)] if args.builtin_port else []
     log_path = os.path.join(workdir, "serve.log")
     with open(log_path, "ab") as log:
         # A session of its own and no inherited pipes: the caller must not
@@ -439,6 +446,7 @@ def main():
     parser.add_argument("--dir", required=True, help="working folder (configs, logs, endpoints.txt)")
     parser.add_argument("--docroot", help="serve this folder instead of the generated test files")
     parser.add_argument("--http-only", action="store_true", help="only nginx over plain HTTP")
+    parser.add_argument("--builtin-port", type=int, help="also serve plain HTTP on this 127.0.0.1 port")
     parser.add_argument("--owner", type=int, default=0, help="end when this process ends")
     parser.add_argument("--lifetime", type=int, default=2400, help="seconds until the servers stop by themselves")
     args = parser.parse_args()

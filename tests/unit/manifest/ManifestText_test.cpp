@@ -62,9 +62,10 @@ TEST(ManifestTextTest, EntriesAreReadInDocumentOrderAsWritten)
         {Doc(L"<App.zip>1.2</App.zip><Other.zip>1</Other.zip><APP.ZIP>1.10</APP.ZIP><app.zip>1.9</app.zip>"),
          L"APP.ZIP=1.10; Other.zip=1"},
         {Doc(L"<App.zip>2.0</App.zip><APP.zip serverMissing=\"true\">2.0.0</APP.zip>"), L"App.zip=2.0"},
-        // "<versionInfo" begins with "<version"; the first "</version" ends the content.
+        // "<versionInfo" begins with "<version"; an entry whose name starts
+        // with "version" closes only itself.
         {L"<versionInfo><A.zip>1</A.zip></versionInfo>", L"A.zip=1"},
-        {L"<version><A.zip>1</A.zip><Version.zip.x>2</Version.zip.x><B.zip>3</B.zip></version>", L"A.zip=1"},
+        {L"<version><A.zip>1</A.zip><Version.zip.x>2</Version.zip.x><B.zip>3</B.zip></version>", L"A.zip=1; B.zip=3"},
         // Element names are never decoded.
         {Doc(L"<A&amp;B.zip>1</A&amp;B.zip>"), L"", kNoClosingTag + L"A"},
     });

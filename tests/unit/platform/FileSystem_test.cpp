@@ -27,6 +27,24 @@ TEST(FileSystemTest, CreateDirectoriesMakesEveryLevel)
     EXPECT_FALSE(CreateDirectories(dir / L"file\\below"));
 }
 
+TEST(FileSystemTest, CreateDirectoriesOnAMissingDriveFailsWithTheSystemsReason)
+{
+    std::wstring root;
+    for (wchar_t letter = L'Y'; letter > L'B' && root.empty(); --letter) {
+        const std::wstring candidate = std::wstring(1, letter) + L":\\";
+        if (::GetDriveTypeW(candidate.c_str()) == DRIVE_NO_ROOT_DIR) {
+            root = candidate;
+        }
+    }
+    ASSERT_FALSE(root.empty()) << "every drive letter is in use";
+    // The root is its own parent: the climb must stop there.
+    for (const std::wstring& folder : {root, root + L"a\\b", root + L"a\\\\b/"}) {
+        ::SetLastError(0);
+        EXPECT_FALSE(CreateDirectories(folder)) << folder;
+        EXPECT_NE(::GetLastError(), 0u) << folder;
+    }
+}
+
 TEST(FileSystemTest, DeleteFileIfPresentHandlesMissingReadOnlyAndFolders)
 {
     TempDir dir;
@@ -87,7 +105,8 @@ TEST(FileSystemTest, DeleteTreeRefusesDriveRoots)
     const std::wstring letter = std::wstring(1, static_cast<wchar_t>(letterText[0])) + L":";
     ASSERT_EQ(ReadTestFile(letter + L"\\precious.txt"), "keep\n");
     for (const std::wstring& root : {letter + L"\\", letter + L"/", letter, letter + L"\\.", letter + L"\\sub\\..",
-                                     std::wstring(1, static_cast<wchar_t>(::towupper(letter[0]))) + L":\\"}) {
+                                     std::wstring(1, static_cast<wchar_t>(::towupper(letter[0]))) + L":\\",
+                                     L"\\\\?\\" + letter + L"\\", L"\\\\.\\" + letter + L"\\"}) {
         EXPECT_FALSE(DeleteTree(root)) << root;
     }
     EXPECT_EQ(ReadTestFile(letter + L"\\precious.txt"), "keep\n");
@@ -107,6 +126,9 @@ TEST(FileSystemTest, DeleteTreeNeverFollowsADirectoryLink)
     const bool removed = DeleteTree(tree);
     EXPECT_EQ(removed, !DirectoryExists(tree));
     EXPECT_FALSE(DirectoryExists(JoinPath(tree, L"sub")));
+    // A link that is itself the folder to remove: at most the link goes.
+    const std::wstring top = JoinPath(fixture, L"top-link");
+    EXPECT_EQ(DeleteTree(top), !DirectoryExists(top));
     EXPECT_EQ(ReadTestFile(JoinPath(fixture, L"outside\\keep.txt")), "outside file\n");
     EXPECT_EQ(ReadTestFile(JoinPath(fixture, L"outside\\nested\\deep.txt")), "deep file\n");
 }

@@ -43,11 +43,17 @@ TEST(PathTextTest, ParentNameAndStem)
 
 TEST(PathTextTest, RootsTrailingSeparatorsTrimmingAndCase)
 {
-    for (const wchar_t* root : {L"c:\\", L"Z:\\", L"\\", L"/"}) {
+    // Every spelling of a drive, volume or share root, and the nearest texts
+    // that are not roots.
+    for (const wchar_t* root : {L"c:\\", L"Z:\\", L"\\", L"/", L"c:/", L"c:", L"D:\\\\", L"\\\\?\\C:\\",
+                                L"\\\\?\\c:", L"//?/C:/", L"\\\\.\\C:\\", L"\\\\server\\share", L"\\\\server\\share\\",
+                                L"\\\\server", L"\\\\?\\UNC\\server\\share\\", L"\\\\?\\unc\\server",
+                                L"\\\\?\\Volume{0b1c2d3e-0000-0000-0000-100000000000}\\", L"\\\\"}) {
         EXPECT_TRUE(IsRootPathText(root)) << root;
     }
-    for (const wchar_t* other : {L"c:\\a", L"1:\\", L"c:/", L""}) {
-        EXPECT_FALSE(IsRootPathText(other)) << other;
+    for (const wchar_t* folder : {L"c:\\a", L"1:\\", L"", L"\\\\?\\C:\\a", L"\\\\server\\share\\a",
+                                  L"\\\\?\\UNC\\server\\share\\a", L"\\\\?\\uncle\\a", L"\\a\\b\\c", L"ab"}) {
+        EXPECT_FALSE(IsRootPathText(folder)) << folder;
     }
     EXPECT_EQ(StripTrailingSeparators(L"D:\\App\\\\/"), L"D:\\App");
     EXPECT_EQ(StripTrailingSeparators(L"D:\\"), L"D:\\");

@@ -49,7 +49,8 @@ TEST(PathSafetyTest, DeviceNamesInAnySegmentAreUnsafe)
 {
     ExpectPaths({
         {L"folder\\CON.txt", false}, {L"Nul", false}, {L"lpt1.log", false}, {L"COM9", false},
-        {L"aux/readme.txt", false}, {L"a/prn.tar.gz", false}, {L"com0.txt", true}, {L"com10", true},
+        {L"aux/readme.txt", false}, {L"a/prn.tar.gz", false}, {L"nul .txt", false}, {L"dir/CON  .log", false},
+        {L"CONOUT$", false}, {L"x/lpt\u00b3.txt", false}, {L"com0.txt", true}, {L"com10", true},
         {L"console.txt", true}, {L"nullx", true}, {L"lpt0", true}, {L"xcon", true},
     });
 }
@@ -96,10 +97,12 @@ TEST(PathSafetyTest, ReservedDeviceNamesByRule)
         {L"con.tar.gz", true}, {L"nul.", true}, {L"com1", true}, {L"COM9", true}, {L"lpt1", true},
         {L"LPT9.log", true}, {L"com0", false}, {L"lpt0", false}, {L"com10", false}, {L"lpt10", false},
         {L"coma", false}, {L"com", false}, {L"lpt", false}, {L"console", false}, {L"nullx", false},
-        {L"xnul", false}, {L".con", false}, {L"", false}, {L".", false}, {L"con ", false}, {L"co.n", false},
-        {L"clock$", false},
+        {L"xnul", false}, {L".con", false}, {L"", false}, {L".", false}, {L"con ", true}, {L"co.n", false},
+        {L"clock$", false}, {L"nul .txt", true}, {L"Con \t.x", false}, {L" con", false}, {L"conin$", true},
+        {L"CONOUT$.log", true}, {L"conin", false}, {L"conout$x", false}, {L"com\u00b9", true}, {L"LPT\u00b2", true},
+        {L"com\u00b3.txt", true}, {L"com\u2074", false}, {L"lpt\u00b9\u00b9", false},
         // Only ASCII letters fold: these look alike but are other characters.
-        {L"\u0441on", false}, {L"co\u0274", false}, {L"com\u00b9", false}, {L"com\u0661", false},
+        {L"\u0441on", false}, {L"co\u0274", false}, {L"com\u0661", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsReservedDeviceName(c.first), c.second) << "segment: [" << c.first << "]";

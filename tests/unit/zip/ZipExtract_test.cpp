@@ -60,6 +60,56 @@ TEST(ZipExtractTest, NamesAreCreatedAsDecodedAndNamelessEntriesSkipped)
     }
 }
 
+TEST(ZipExtractTest, EntriesMeetingInOneFileKeepTheLaterAndSaySo)
+{
+    Extraction x;
+    const std::wstring zip = ZipFixture(L"case-twins.zip");
+    ASSERT_TRUE(x.Run(zip)) << x.error;
+    EXPECT_EQ(ListTree(x.Out()), L"Docs\\; Docs\\Read.txt; same.txt");
+    EXPECT_EQ(ReadTestFile(x.Out(L"Docs\\Read.txt")), "second\n");
+    EXPECT_EQ(ReadTestFile(x.Out(L"same.txt")), "two\n");
+    const std::wstring kept = L"Extraction duplicate name; later entry kept | ZIP=" + zip;
+    EXPECT_EQ(TraceMessages(x.log.path, L"Extraction duplicate"),
+              (std::vector<std::wstring>{kept + L" | Earlier=Docs\\Read.txt | Later=docs\\READ.TXT",
+                                         kept + L" | Earlier=same.txt | Later=same.txt"}));
+    const std::string log = ReadTestFile(x.log.path);
+    EXPECT_EQ(log.find("WARN | ", log.find("WARN | ", log.find("WARN | ") + 1) + 1), std::string::npos)
+        << "one warning line per pair";
+    EXPECT_NE(log.find("WARN | "), log.rfind("WARN | "));
+}
+
+TEST(ZipExtractTest, APackageLargerThanTheFreeSpaceWritesNothing)
+{
+    // A 1 MiB volume mounted by setup.sh.
+    const std::wstring volume = ZipFixture(L"small-volume");
+    if (!FileExists(JoinPath(volume, L"mounted"))) {
+        GTEST_SKIP() << "no small volume to fill: mounting one needs root";
+    }
+    Extraction x;
+    const std::wstring out = JoinPath(volume, L"out");
+    EXPECT_FALSE(x.Run(ZipFixture(L"infozip-mixed.zip"), out));
+    ULARGE_INTEGER available{};
+    ASSERT_TRUE(::GetDiskFreeSpaceExW(out.c_str(), &available, nullptr, nullptr));
+    // The four files of the package: 640 + 46890 + 3276800 + 0 bytes.
+    EXPECT_EQ(x.error, L"Not enough free disk space to extract the package: it needs 3324330 bytes, but only " +
+                           std::to_wstring(available.QuadPart) + L" bytes are free.");
+    EXPECT_EQ(ListTree(out), L"");
+    // What fits still goes to the same volume.
+    EXPECT_TRUE(x.Run(ZipFixture(L"name-18.zip"), out)) << x.error;
+    DeleteTree(out);
+}
+
+TEST(ZipExtractTest, ALinkPlantedAtTheDestinationIsNeverWrittenThrough)
+{
+    // Windows removes the link and extracts into a real folder; Wine cannot
+    // remove it and the extraction stops. Either way the folder behind it
+    // keeps exactly what it had.
+    Extraction x;
+    x.Run(ZipFixture(L"infozip-mixed.zip"), ZipFixture(L"planted-link"));
+    EXPECT_EQ(ListTree(ZipFixture(L"link-target")), L"keep.txt") << x.error;
+    EXPECT_EQ(ReadTestFile(ZipFixture(L"link-target\\keep.txt")), "not the package's\n");
+}
+
 TEST(ZipExtractTest, EachFailureStopsAtItsEntryWithItsOwnText)
 {
     const struct {

@@ -91,6 +91,9 @@ def raw(out):
                 [(b"", b"nameless\n", None), (b"\\\\", b"slashes\n", None), (b"keep.txt", b"kept\n", None)])
     # Latin-1 bytes without the UTF-8 flag, as old Windows tools wrote them.
     raw_archive(os.path.join(out, "ansi-name.zip"), [(b"caf\xe9.txt", b"ansi name\n", None)])
+    # Names the case-insensitive file system takes for one file.
+    raw_archive(os.path.join(out, "case-twins.zip"), [(b"Docs/Read.txt", b"first\n", None),
+                (b"docs/READ.TXT", b"second\n", None), (b"same.txt", b"one\n", None), (b"same.txt", b"two\n", None)])
     write(os.path.join(out, "not-a-zip.zip"), b"This is a text file, not a ZIP archive.\n" * 20)
 
 

@@ -1,0 +1,18 @@
+// The run the RunOnce entry starts at the first logon after a reboot.
+#include "app/Session.h"
+#include "platform/FileSystem.h"
+#include "platform/Launch.h"
+
+int RunFinishOnly(const RunOptions& options, const ProductProfile& profile, TraceLog& log)
+{
+    // Any entry left in the stage folder is a replacement the reboot did not
+    // perform; the application must not start on half-replaced files.
+    if (DirectoryHasEntries(JoinPath(options.installPath, L".orvw7-reboot-pending"))) {
+        log.Warn(L"Finish-only run found pending reboot files; main application was not launched.");
+        return 21;
+    }
+    if (!options.noLaunch) {
+        LaunchMainApplication(options.installPath, profile, log);
+    }
+    return 0;
+}

@@ -1,0 +1,194 @@
+// The two hand-over runs that put a new updater executable in place. A
+// running executable cannot overwrite its own file, so a staged copy
+// ("/selfreplace") waits for the old process, swaps the files and starts the
+// new one, which ("/postselfupdate") clears what the swap left behind and
+// finishes the original run's work. Both runs are silent: the trace log and
+// the exit code are their only report.
+#include "selfupdate/SelfUpdate.h"
+
+#include <windows.h>
+
+#include "install/Reboot.h"
+#include "log/TraceLog.h"
+#include "manifest/ProductProfile.h"
+#include "platform/CommandLines.h"
+#include "platform/FileSystem.h"
+#include "platform/Handles.h"
+#include "platform/Launch.h"
+
+namespace {
+
+// Exit codes of the replacement run.
+constexpr int kReplaced = 0;
+constexpr int kIncompleteCommand = 31;
+constexpr int kCopyFailed = 32;
+constexpr int kBackupFailed = 33;
+constexpr int kMoveInFailed = 34;
+constexpr int kStartFailed = 35;
+
+// The old updater normally ends within moments of starting us; a minute is
+// the most we give it before trying anyway.
+constexpr DWORD kWaitForOldUpdaterMs = 60000;
+
+// Delete retries of the cleanup run, 100 ms apart: the backup may still be
+// mapped for a moment; the staged copy is the helper that started us and
+// may still be exiting, so it gets longer.
+constexpr int kBackupDeleteAttempts = 30;
+constexpr int kStageDeleteAttempts = 80;
+constexpr DWORD kDeleteRetryPauseMs = 100;
+
+constexpr DWORD kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+struct SideFiles {
+    std::wstring fresh;  // the new copy before it is moved into place
+    std::wstring backup; // the old executable while the new one moves in
+};
+
+SideFiles SideFilesOf(const std::wstring& target)
+{
+    return {target + L".selfupdate-new", target + L".selfupdate-backup"};
+}
+
+bool MoveReplacing(const std::wstring& from, const std::wstring& to)
+{
+    return ::MoveFileExW(from.c_str(), to.c_str(), kReplaceFlags) != FALSE;
+}
+
+void DeleteWithRetries(const std::wstring& path, int attempts)
+{
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (!FileExists(path) || DeleteFileIfPresent(path)) {
+            return;
+        }
+        ::Sleep(kDeleteRetryPauseMs);
+    }
+}
+
+// Removes the staged copy, and its folder once nothing else is left in it:
+// an older staged copy that is still there keeps the folder.
+void RemoveStagedCopy(const std::wstring& stagedPath)
+{
+    DeleteWithRetries(stagedPath, kStageDeleteAttempts);
+    const std::wstring stageFolder = ParentPath(stagedPath);
+    if (DirectoryExists(stageFolder) && !DirectoryHasEntries(stageFolder)) {
+        ::RemoveDirectoryW(stageFolder.c_str());
+    }
+}
+
+int RunPostSelfUpdateCleanup(const RunOptions& options, TraceLog& log)
+{
+    if (!options.selfBackup.empty()) {
+        DeleteWithRetries(options.selfBackup, kBackupDeleteAttempts);
+    }
+    if (!options.selfStage.empty()) {
+        RemoveStagedCopy(options.selfStage);
+    }
+    PromotePendingManifest(options.installPath, log);
+    log.Info(L"Self-update post-cleanup complete | Permanent updater is running.");
+    const ProductProfile profile = ResolveProductProfile(options);
+    if (options.restartAfter) {
+        RegisterRunOnce(options.installPath, profile, log);
+        RequestRestart(log);
+    } else if (!options.pendingReboot && !options.noLaunch) {
+        LaunchMainApplication(options.installPath, profile, log);
+    }
+    return 0;
+}
+
+// The old updater holds its executable until it ends. A process that can
+// no longer be opened has ended already; the wait's outcome is not checked
+// because the moves below report a file that is still held.
+void WaitForOldUpdater(uint32_t processId)
+{
+    if (processId == 0) {
+        return;
+    }
+    UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+    if (process) {
+        ::WaitForSingleObject(process.Get(), kWaitForOldUpdaterMs);
+    }
+}
+
+// Puts the old executable back after a failed swap, so the install folder
+// always keeps a working updater.
+void RestoreOldUpdater(const std::wstring& target, const SideFiles& side)
+{
+    DeleteFileIfPresent(target);
+    if (FileExists(side.backup)) {
+        MoveReplacing(side.backup, target);
+    }
+}
+
+int MoveNewUpdaterIn(const RunOptions& options, const SideFiles& side, TraceLog& log)
+{
+    if (!MoveReplacing(side.fresh, options.target) || !FilesEqual(options.source, options.target)) {
+        log.Fail(L"Self-update permanent move or verification failed | " + Win32ErrorText(::GetLastError()));
+        RestoreOldUpdater(options.target, side);
+        return kMoveInFailed;
+    }
+    log.Info(L"Self-update replacement PASS | Target=" + options.target);
+    if (!LaunchPermanentUpdater(options, side.backup, log)) {
+        RestoreOldUpdater(options.target, side);
+        return kStartFailed;
+    }
+    return kReplaced;
+}
+
+int RunSelfReplacement(const RunOptions& options, TraceLog& log)
+{
+    if (options.source.empty() || options.target.empty() || !FileExists(options.source)) {
+        log.Fail(L"Self-update command is incomplete or staged source is missing.");
+        return kIncompleteCommand;
+    }
+    WaitForOldUpdater(options.waitPid);
+    const SideFiles side = SideFilesOf(options.target);
+    // Left-overs of a chain that broke earlier.
+    DeleteFileIfPresent(side.fresh);
+    DeleteFileIfPresent(side.backup);
+    std::wstring error;
+    if (!CopyFileVerified(options.source, side.fresh, error)) {
+        log.Fail(L"Self-update replacement copy failed | " + error);
+        return kCopyFailed;
+    }
+    if (FileExists(options.target) && !MoveReplacing(options.target, side.backup)) {
+        log.Fail(L"Self-update backup move failed | " + Win32ErrorText(::GetLastError()));
+        DeleteFileIfPresent(side.fresh);
+        return kBackupFailed;
+    }
+    return MoveNewUpdaterIn(options, side, log);
+}
+
+} // namespace
+
+bool HandleSelfUpdateRun(const RunOptions& options, TraceLog& log, int& exitCode)
+{
+    exitCode = 0;
+    if (options.postSelfUpdate) {
+        exitCode = RunPostSelfUpdateCleanup(options, log);
+        return true;
+    }
+    if (options.selfReplace) {
+        exitCode = RunSelfReplacement(options, log);
+        return true;
+    }
+    return false;
+}
+
+bool LaunchPermanentUpdater(const RunOptions& options, const std::wstring& backupPath, TraceLog& log)
+{
+    const ProductProfile profile = ResolveProductProfile(options);
+    ShellStart start;
+    start.verb = L"open";
+    start.file = options.target;
+    start.parameters = BuildPostSelfUpdateParameters(backupPath, options.source, options.installPath, profile.id,
+                                                     options.restartAfter, options.pendingReboot);
+    start.directory = ParentPath(options.target);
+    start.show = SW_HIDE;
+    start.mask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    unsigned long error = 0;
+    if (!StartWithShell(start, &error)) {
+        log.Fail(L"New updater launch failed after self replacement | " + Win32ErrorText(error));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,371 @@
+"""The hand-over runs that replace the updater's own executable, driven from
+outside: the staged copy started with "/selfreplace" against a throw-away
+install folder, and the new updater's "/postselfupdate" clean-up run.
+
+Stand-ins: LaunchRecorder copies play the product's main executable (and a
+new "updater" whose command line we want to read), HoldOpen plays the old
+updater that is still running and holding its file. The newer updater is the
+test build stamped 27.0.0.5 (ORV_TEST_EXE_NEXT).
+"""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+import orvtest
+from orvtest import winpath
+
+NEXT_EXE = Path(os.environ.get("ORV_TEST_EXE_NEXT", orvtest.BUILD_DIR / "bin" / "OrvUpdaterW7_27005.exe"))
+RECORDER = orvtest.TOOLS_DIR / "LaunchRecorder.exe"
+HOLD_OPEN = orvtest.TOOLS_DIR / "HoldOpen.exe"
+OLD, NEW = "27.0.0.4", "27.0.0.5"
+NEVER_PID = 4000000004  # no process ever has this id
+RUNONCE_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
+RUNONCE_VALUE = "OrvUpdaterW7Finish"
+
+
+def file_version(path) -> str:
+    """The file version of a version resource (its fixed-info block)."""
+    data = Path(path).read_bytes()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    assert at >= 0, "%s has no version resource" % path
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def started(program) -> list:
+    """The starts a LaunchRecorder copy recorded: [(working folder, command line)]."""
+    path = Path(str(program) + ".launched")
+    if not path.exists():
+        return []
+    return [tuple(line.split("|", 1)) for line in path.read_bytes().decode("utf-8").splitlines()]
+
+
+def wait_until(condition, what, timeout=60):
+    """For effects of processes the updater started and nobody waits for."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert time.monotonic() < deadline, "gave up waiting for " + what
+        time.sleep(0.1)
+
+
+def logged(folder, line) -> bool:
+    """Whether a line is in the trace log yet (raw: it may be mid-write)."""
+    path = Path(folder) / orvtest.TRACE
+    return path.exists() and (" | " + line + "\r\n").encode("utf-8") in path.read_bytes()
+
+
+class Holder:
+    """A running Windows process (optionally holding a file open) that ends
+    when we close its standard input."""
+
+    def __init__(self, folder, held=None, share=0):
+        self.pid_file = Path(folder) / ("holder-%d.pid" % time.monotonic_ns())
+        args = [HOLD_OPEN, winpath(self.pid_file)] + ([winpath(held), str(share)] if held else [])
+        # Its standard input is ours to close; nothing is read from its output.
+        self.proc = subprocess.Popen([orvtest.WINE_RUN, orvtest.PREFIX] + [str(a) for a in args],
+                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
+        wait_until(lambda: self.pid_file.exists() or self.proc.poll() is not None, "the holder to start")
+        assert self.proc.poll() is None, "HoldOpen could not start (exit %d)" % self.proc.returncode
+        self.pid = int(self.pid_file.read_text())
+
+    def release(self):
+        self.proc.stdin.close()
+        self.proc.wait(timeout=60)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            orvtest.kill_group(self.proc)
+
+
+def ended_pid(folder) -> int:
+    holder = Holder(folder)
+    holder.release()
+    return holder.pid
+
+
+class Install:
+    """A throw-away install folder: the installed 27.0.0.4 updater, a staged
+    27.0.0.5 copy in the self-update stage folder and a recording stand-in
+    for the product's main executable."""
+
+    def __init__(self, folder: Path, app="KDS_Lum.exe"):
+        self.folder = folder
+        self.target = folder / "OrvUpdaterW7.exe"
+        shutil.copy(orvtest.EXE, self.target)
+        self.stage = folder / ".orvupdaterw7-selfupdate"
+        self.stage.mkdir()
+        self.staged = self.stage / "OrvUpdaterW7-4242-1000.exe"
+        shutil.copy(NEXT_EXE, self.staged)
+        self.app = folder / app
+        shutil.copy(RECORDER, self.app)
+        self.fresh = Path(str(self.target) + ".selfupdate-new")
+        self.backup = Path(str(self.target) + ".selfupdate-backup")
+
+    def replace(self, *extra, source="staged", waitpid=NEVER_PID, wait=True):
+        """Starts the staged copy's replacement run; returns its exit code
+        (or, with wait=False, the running process)."""
+        source = self.staged if source == "staged" else source
+        args = [self.staged, "/selfreplace", "/waitpid:%d" % waitpid, "/target:" + winpath(self.target),
+                "/installpath:" + winpath(self.folder), "/product:kds"]
+        args += (["/source:" + winpath(source)] if source else []) + list(extra)
+        if not wait:
+            return orvtest.wine_start(args)
+        return orvtest.wine(args).returncode
+
+    def cleanup(self, *extra):
+        """The new updater's clean-up run, as the replacement run starts it;
+        returns the finished process (its output may still grow: programs
+        it started write there too)."""
+        args = [self.target, "/postselfupdate", "/finishonly", "/selfbackup:" + winpath(self.backup),
+                "/selfstage:" + winpath(self.staged), "/installpath:" + winpath(self.folder), "/product:kds"]
+        proc = orvtest.wine_start(args + list(extra))
+        proc.wait(timeout=120)
+        return proc
+
+    def assert_updater_works(self, version=None):
+        """Whatever went wrong, one of the two updaters is in place and
+        passes its own self-test (which checks its version resource)."""
+        assert file_version(self.target) in ((version,) if version else (OLD, NEW))
+        home = self.folder.parent / "selftest"
+        home.mkdir(exist_ok=True)
+        assert orvtest.run_updater("/selftest", "/installpath:" + winpath(home), exe=self.target) == 0
+
+
+@pytest.fixture
+def runonce():
+    """The RunOnce value under test, removed before and after."""
+    delete = ["reg", "delete", RUNONCE_KEY, "/v", RUNONCE_VALUE, "/f"]
+    orvtest.wine(delete)
+    yield _query_runonce
+    orvtest.wine(delete)
+
+
+def _query_runonce():
+    out = orvtest.wine(["reg", "query", RUNONCE_KEY, "/v", RUNONCE_VALUE]).stdout
+    for line in out.splitlines():
+        name, _, rest = line.strip().partition("    REG_SZ    ")
+        if name == RUNONCE_VALUE:
+            return rest
+    return None
+
+
+def test_replacement_waits_for_the_old_updater_then_hands_over(install):
+    """The whole chain: the old updater (a holder of the installed exe) is
+    still running; read-only side files of a broken earlier chain lie beside
+    the exe; a pending state document waits with no reboot work left."""
+    setup = Install(install)
+    old_bytes, new_bytes = setup.target.read_bytes(), NEXT_EXE.read_bytes()
+    for side in (setup.fresh, setup.backup):
+        side.write_bytes(b"left over by a broken chain")
+        side.chmod(0o444)
+    pending = b"<Updater><version><KDS_Lum.zip>2.0</KDS_Lum.zip></version></Updater>"
+    (install / "pending-updater-w7.xml").write_bytes(pending)
+    (install / ".orvw7-reboot-pending").mkdir()
+
+    old_updater = Holder(install, held=setup.target, share=0)
+    try:
+        helper = setup.replace(waitpid=old_updater.pid, wait=False)
+        time.sleep(2)
+        assert helper.poll() is None, "the helper must wait while the old updater runs"
+        assert setup.target.read_bytes() == old_bytes
+        old_updater.release()
+        assert helper.wait(timeout=60) == 0
+    finally:
+        old_updater.stop()
+    launched = "Launch succeeded | " + winpath(setup.app)
+    wait_until(lambda: logged(install, launched) and started(setup.app), "the new updater to launch the application")
+
+    assert setup.target.read_bytes() == new_bytes
+    assert not setup.stage.exists()
+    assert not setup.fresh.exists() and not setup.backup.exists()
+    assert not (install / "pending-updater-w7.xml").exists() and not (install / ".orvw7-reboot-pending").exists()
+    assert (install / "updater-w7.xml").read_bytes() == pending
+    app_starts = [(folder, command.strip()) for folder, command in started(setup.app)]
+    assert app_starts == [(winpath(install), '"%s"' % winpath(setup.app))], "started once, no arguments"
+
+    helper_run, new_run = orvtest.runs(install)
+    assert orvtest.messages(helper_run) == [
+        "Session start | Version=%s | Executable=%s" % (NEW, winpath(setup.staged)),
+        "Self-update replacement PASS | Target=" + winpath(setup.target)]
+    assert orvtest.messages(new_run) == [
+        "Session start | Version=%s | Executable=%s" % (NEW, winpath(setup.target)),
+        "Pending updater-w7.xml promoted after reboot completion.",
+        "Self-update post-cleanup complete | Permanent updater is running.",
+        launched]
+    setup.assert_updater_works(NEW)
+
+
+def test_new_updater_gets_the_hand_over_command_line(install):
+    """A recording stand-in as the "new updater" shows exactly what the
+    replacement run starts, and from where."""
+    setup = Install(install)
+    stand_in = setup.stage / "OrvUpdaterW7-4242-2000.exe"
+    shutil.copy(RECORDER, stand_in)
+    recorded = Path(str(setup.target) + ".launched")
+    assert setup.replace("/restartafter", "/pendingreboot", source=stand_in, waitpid=ended_pid(install)) == 0
+    wait_until(recorded.exists, "the stand-in to record its start")
+    assert started(setup.target) == [(winpath(install), '"%s" ' % winpath(setup.target) + (
+        '/postselfupdate /finishonly /selfbackup:"%s" /selfstage:"%s" /installpath:"%s" /product:kds'
+        ' /restartafter /pendingreboot' % (winpath(setup.backup), winpath(stand_in), winpath(install))))]
+    assert setup.backup.read_bytes() == orvtest.EXE.read_bytes(), "the old exe waits for the clean-up run"
+
+
+def no_source(setup):
+    return {"source": None}
+
+
+def missing_source(setup):
+    return {"source": setup.stage / "gone.exe"}
+
+
+def folder_as_new_copy(setup):
+    setup.fresh.mkdir()
+    return {}
+
+
+def old_exe_held(setup):
+    # The wait is over at once (that process has ended), the file is not free.
+    return {"holder": Holder(setup.folder, held=setup.target, share=0), "waitpid": ended_pid(setup.folder)}
+
+
+def folder_in_exe_place(setup):
+    setup.target.unlink()
+    setup.target.mkdir()
+    (setup.target / "notes.txt").write_text("user data")
+    return {}
+
+
+def staged_text_file(setup):
+    source = setup.stage / "OrvUpdaterW7-4242-3000.exe"
+    source.write_text("not a program")
+    return {"source": source}
+
+
+# case: arrange(install) -> replace() arguments, exit code, the run's lines
+# after "Session start" (one ending in "| " is a prefix of a line that ends
+# with a Win32 error text)
+FAILURES = {
+    "no source given": (no_source, 31, ["Self-update command is incomplete or staged source is missing."]),
+    "staged source missing": (missing_source, 31,
+                              ["Self-update command is incomplete or staged source is missing."]),
+    "new copy blocked by a folder": (folder_as_new_copy, 32, ["Self-update replacement copy failed | "]),
+    "old exe held past the wait": (old_exe_held, 33, ["Self-update backup move failed | "]),
+    "folder in the exe's place": (folder_in_exe_place, 34,
+                                  ["Self-update permanent move or verification failed | "]),
+    "staged file is no program": (staged_text_file, 35, ["Self-update replacement PASS | Target=",
+                                                         "New updater launch failed after self replacement | "]),
+}
+
+
+def assert_lines(run, expected):
+    got = orvtest.messages(run)[1:]
+    assert len(got) == len(expected), got
+    for line, want in zip(got, expected):
+        if want.endswith("| "):
+            assert line.startswith(want) and re.search(r" \(Win32 \d+\)$", line), line
+        else:
+            assert line == want
+
+
+@pytest.mark.parametrize("case", list(FAILURES))
+def test_failed_replacement_keeps_an_updater(install, case):
+    arrange, code, lines = FAILURES[case]
+    setup = Install(install)
+    kwargs = arrange(setup)
+    holder = kwargs.pop("holder", None)
+    installed = setup.target.read_bytes() if setup.target.is_file() else None
+    source = kwargs.get("source", setup.staged)
+    staged = source.read_bytes() if source and source.exists() else None
+    try:
+        assert setup.replace(**kwargs) == code
+    finally:
+        if holder:
+            holder.stop()
+
+    run = orvtest.last_run(install)
+    assert_lines(run, [line + winpath(setup.target) if line.endswith("Target=") else line for line in lines])
+    assert run[-1][0] == "FAIL"
+    if staged is not None:
+        assert source.read_bytes() == staged, "the staged copy is never touched"
+    assert not setup.backup.exists()
+    if installed is None:  # nothing was moved aside, nothing of the folder lost; the new copy waits
+        assert (setup.target / "notes.txt").read_text() == "user data"
+        assert setup.fresh.read_bytes() == staged
+    else:
+        assert setup.target.read_bytes() == installed
+        assert setup.fresh.is_dir() if code == 32 else not setup.fresh.exists()
+        setup.assert_updater_works()
+    assert not started(setup.app)
+
+
+# flags: (application launched, restart requested, what the promotion of the
+# pending state document meets)
+CLEANUPS = {
+    (): (True, False, "reboot done"),
+    ("/nolaunch",): (False, False, "state file held"),
+    ("/pendingreboot",): (False, False, "reboot pending"),
+    ("/restartafter",): (False, True, "reboot done"),
+}
+PROMOTION = {
+    "reboot done": "Pending updater-w7.xml promoted after reboot completion.",
+    "reboot pending": "Pending reboot replacements still exist; pending updater-w7.xml was not promoted.",
+    "state file held": "Pending updater-w7.xml promotion failed | ",
+}
+
+
+@pytest.mark.parametrize("flags", list(CLEANUPS), ids=lambda f: " ".join(f) or "plain")
+def test_cleanup_run_finishes_the_original_run(install, runonce, monkeypatch, flags):
+    launched, restarted, promotion = CLEANUPS[flags]
+    setup = Install(install)
+    shutil.copy(NEXT_EXE, setup.target)
+    setup.backup.write_bytes(orvtest.EXE.read_bytes())
+    setup.backup.chmod(0o444)
+    (install / "pending-updater-w7.xml").write_text("pending")
+    (install / "updater-w7.xml").write_text("current")
+    older = setup.stage / "OrvUpdaterW7-17-1.exe"
+    if promotion == "reboot pending":  # a file waits for the reboot; an older staged copy keeps its folder
+        shutil.copy(NEXT_EXE, older)
+        (install / ".orvw7-reboot-pending").mkdir()
+        (install / ".orvw7-reboot-pending" / "4242-1-a.dll").write_bytes(b"x")
+    holder = Holder(install, held=install / "updater-w7.xml") if promotion == "state file held" else None
+    try:
+        # Wine's shutdown command is a stub that only reports its arguments.
+        monkeypatch.setenv("ORV_WINEDEBUG", "-all,+shutdown")
+        cleanup = setup.cleanup(*flags)
+    finally:
+        if holder:
+            holder.stop()
+    assert cleanup.returncode == 0
+
+    assert not setup.backup.exists() and not setup.staged.exists()
+    assert setup.stage.exists() == older.exists()
+    promoted = promotion == "reboot done"
+    assert (install / "updater-w7.xml").read_text() == ("pending" if promoted else "current")
+    assert (install / "pending-updater-w7.xml").exists() != promoted
+    runonce_data = '"%s" /finishonly /installpath:"%s" /product:kds' % (winpath(setup.target), winpath(install))
+    assert runonce() == (runonce_data if restarted else None)
+    restart = (r'L"C:\\windows\\system32\\shutdown.exe" L"/r" L"/f" L"/t" L"10" L"/c" '
+               r'L"ORV update will finish after restart."')
+    stub = lambda: [line.split(":wmain stub: ", 1)[1] for line in orvtest.output_of(cleanup).splitlines()
+                    if ":wmain stub: " in line]
+    if restarted:
+        wait_until(stub, "the restart command")
+    assert stub() == ([restart] if restarted else [])
+    if launched:
+        wait_until(lambda: started(setup.app), "the application to start")
+    assert bool(started(setup.app)) == launched
+
+    expected = [PROMOTION[promotion], "Self-update post-cleanup complete | Permanent updater is running."]
+    if launched:
+        expected.append("Launch succeeded | " + winpath(setup.app))
+    if restarted:
+        expected += ["RunOnce registered for pending reboot completion | " + runonce_data,
+                     "Windows restart requested in 10 seconds for pending file replacement."]
+    assert_lines(orvtest.last_run(install), expected)

@@ -1,0 +1,284 @@
+"""The update session up to the selection, as users and IT scripts meet it:
+which manifest a run takes, what it tells when there is none, the read-only
+runs, the single instance, the last-resort handlers and the elevation."""
+import getpass
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+import orvtest
+from orvtest import find, last_run, run_updater, winpath
+
+BUILTIN_FOLDER = "fl/dfile/download/ORVW/"
+
+
+def file_url(path: Path) -> str:
+    return "file:///" + winpath(path).replace("\\", "/").replace(" ", "%20")
+
+
+def add_launch_recorder(install: Path) -> Path:
+    """The product's main program: a recorder of its own start."""
+    main = install / "Orvw_Lum.exe"
+    shutil.copyfile(orvtest.TOOLS_DIR / "LaunchRecorder.exe", main)
+    return main.with_name(main.name + ".launched")
+
+
+def attempts_from_trace(run) -> list:
+    """Every try the trace log records, in the summary's own words."""
+    lines = []
+    for _, message in run:
+        fields = message.split(" | ")
+        if fields[0] in ("Download PASS", "Download FAIL"):
+            backend, url = fields[1][len("Backend="):], fields[2][len("URL="):]
+            result = "PASS" if fields[0] == "Download PASS" else " | ".join(fields[3:])[len("Error="):]
+            lines.append("%s %s -> %s" % (backend, url, result))
+        elif fields[0] == "Manifest validation FAIL":
+            lines.append("ManifestValidation %s -> %s" % (fields[1][len("URL="):], " | ".join(fields[2:])))
+    return lines
+
+
+@pytest.fixture
+def builtin(endpoints):
+    """The first built-in server of the test build (nginx on the build's own port)."""
+    folder = Path(endpoints["docroot_unix"]) / BUILTIN_FOLDER
+    folder.mkdir(parents=True, exist_ok=True)
+    yield folder, endpoints["builtin"] + BUILTIN_FOLDER
+    shutil.rmtree(Path(endpoints["docroot_unix"]) / "fl", ignore_errors=True)
+
+
+def test_first_valid_manifest_wins_and_an_up_to_date_product_is_launched(install, site, builtin):
+    builtin_folder, builtin_url = builtin
+    site.add("updater.xml", "<html><body>Down for maintenance</body></html>")
+    orvtest.write_manifest(builtin_folder / "updater.xml", {"Orvw_Lum.zip": "2.0", "KDS_Extra.zip": "1.5"})
+    orvtest.write_manifest(install / "updater-w7.xml", {"KDS_Extra.zip": "1.5", "Orvw_Lum.zip": "2.0"})
+    (install / "KDS_Extra.dll").write_bytes(b"library")
+    launched = add_launch_recorder(install)
+
+    boxes = orvtest.BoxAnswerer(install.parent, press="ok", caption="OrvUpdaterW7")
+    code = run_updater("/bogus", "--silent", "/server:" + site.url, "/installpath:" + winpath(install))
+    box, = boxes.finish()
+
+    assert code == 0
+    assert (box["text"], box["icon"]) == ("ORV is already up to date.", "information")
+    manifests = install / "AUPatch" / "W7Standalone" / "manifest"
+    assert sorted(p.name for p in manifests.iterdir()) == ["server-1-updater.xml", "server-2-updater.xml"]
+    assert b"maintenance" in (manifests / "server-1-updater.xml").read_bytes()
+    run = last_run(install)
+    assert find(run, "Manifest validation FAIL") == [
+        "Manifest validation FAIL | URL=%supdater.xml | The XML does not contain a <version> node." % site.url]
+    assert find(run, "Manifest selected") == ["Manifest selected | URL=%supdater.xml | Packages=2" % builtin_url]
+    assert find(run, "Download PASS") == ["Download PASS | Backend=WinHTTP | URL=%supdater.xml" % u
+                                          for u in (site.url, builtin_url)]
+    assert len(find(run, "Package current | ")) == 2
+    assert find(run, "Launch succeeded") == ["Launch succeeded | " + winpath(install / "Orvw_Lum.exe")]
+    assert launched.read_text().startswith(winpath(install) + "|")
+    assert orvtest.read_state(install / "updater-w7.xml") == {"KDS_Extra.zip": "1.5", "Orvw_Lum.zip": "2.0"}
+    assert not (install / ".orvupdaterw7-write-test").exists()
+
+
+def test_no_manifest_anywhere_shows_every_attempt(install, endpoints):
+    override = endpoints["fault"] + "status/"
+    boxes = orvtest.BoxAnswerer(install.parent, press="ok", caption="OrvUpdaterW7")
+    code = run_updater("/autoinstall", "/server:" + override, "/installpath:" + winpath(install))
+    box, = boxes.finish()
+
+    assert code == 10
+    run = last_run(install)
+    tries = attempts_from_trace(run)
+    summary = "".join(line + "\r\n" for line in tries)
+    # The override first, then the six built-in bases in their order.
+    builtin = endpoints["builtin"].replace("http://", "")
+    bases = [override] + ["%s://%s%s" % (scheme, host + builtin[len("127.0.0.1"):], BUILTIN_FOLDER)
+                          for scheme in ("http", "https")
+                          for host in ("127.0.0.1", "127.0.0.2", "localhost")]
+    urls = []
+    for line in tries:
+        url = line.split(" ")[1]
+        if url not in urls:
+            urls.append(url)
+    assert urls == [b + "updater.xml" for b in bases]
+    assert len(tries) <= 36, "all tries fit the box"
+    assert find(run, "Manifest unavailable") == [
+        "Manifest unavailable after all servers and download backends.\r\n" + summary]
+    assert box["icon"] == "error"
+    assert box["text"] == ("The updater tried every configured server, but updater.xml is not available.\r\n\r\n"
+                           "Exact attempt details:\r\n" + summary + "\r\nFull log: "
+                           + winpath(install / "updater-w7-trace.log"))
+    assert "WinHTTP %supdater.xml -> HTTP status 500" % override in tries
+    assert not (install / "updater-w7.xml").exists()
+
+
+@pytest.mark.parametrize("server, outcome", [
+    ("http", ["WinHTTP FAIL", "WinINet FAIL", "URLMon FAIL"]),      # hangs up without an answer
+    ("fault", ["WinHTTP PASS", "ManifestValidation FAIL"]),         # trickles a body that is no manifest
+])
+def test_a_misbehaving_server_is_passed_over(install, endpoints, server, outcome):
+    base = endpoints[server] + ("close/" if server == "http" else "trickle/")
+    assert run_updater("/silent", "/checkonly", "/server:" + base, "/installpath:" + winpath(install)) == 10
+    url = base + "updater.xml"
+    seen = [line.split(" ")[0] + (" PASS" if line.endswith(" -> PASS") else " FAIL")
+            for line in attempts_from_trace(last_run(install)) if line.split(" ")[1] == url]
+    assert seen == outcome
+
+
+def hostile_manifest(kind: str, folder: Path) -> Path:
+    path = folder / "updater.xml"
+    if kind == "garbage":
+        path.write_bytes(bytes((i * 37 + 11) % 256 for i in range(5000)))
+    elif kind == "folder":
+        path.mkdir()
+    elif kind == "64 MiB and one byte":
+        with open(path, "wb") as f:
+            f.truncate(64 * 1048576 + 1)
+    return path
+
+
+@pytest.mark.parametrize("kind, error", [
+    ("garbage", "The XML does not contain a <version> node."),
+    ("folder", "Cannot open file"),
+    ("missing", "Cannot open file"),
+    ("64 MiB and one byte", "File is too large or unreadable"),
+])
+def test_a_local_manifest_that_cannot_be_read_ends_the_run_offline(install, tmp_path, kind, error):
+    manifest = hostile_manifest(kind, tmp_path)
+    code = run_updater("/silent", "/manifestfile:" + winpath(manifest), "/installpath:" + winpath(install))
+    assert code == 10
+    run = last_run(install)
+    assert [m for _, m in run[1:]] == ["Manifest unavailable after all servers and download backends.\r\n"
+                                       "ManifestValidation %s -> %s\r\n" % (winpath(manifest), error)]
+
+
+def test_diagnostics_from_a_local_manifest_import_the_legacy_state_untouched(install, tmp_path):
+    server = tmp_path / "Server Copy"
+    orvtest.write_manifest(server / "updater.xml", {"Orvw_Lum.zip": "2.0", "RJKS_Tools.zip": "3.0"})
+    legacy = install / "updater.xml"
+    orvtest.write_manifest(legacy, {"Orvw_Lum.zip": "2.0"})
+    legacy_bytes = legacy.read_bytes()
+    (install / "Orvw_Lum.exe").write_bytes(b"main program")
+
+    boxes = orvtest.BoxAnswerer(install.parent, press="ok", caption="OrvUpdaterW7")
+    code = run_updater("/diagnostics", "/manifestfile:" + winpath(server / "updater.xml"),
+                       "/installpath:" + winpath(install))
+    box, = boxes.finish()
+
+    assert code == 0
+    url = file_url(server / "updater.xml")
+    assert box["text"] == ("Manifest: %s\r\nPackages on server: 2\r\nPackages requiring update: 1\r\n\r\n"
+                           "Attempts:\r\nLocalFile %s -> PASS\r\n" % (url, url))
+    assert box["icon"] == "information"
+    run = last_run(install)
+    assert [m for _, m in run[1:]] == [
+        "Imported initial package state from legacy updater.xml without modifying it.",
+        "Package current | File=Orvw_Lum.zip | Local=2.0 | Server=2.0",
+        "Package selected | File=RJKS_Tools.zip | Local=<missing> | Server=3.0 | Installed=False",
+        "Check-only PASS | RequiredPackages=1",
+    ]
+    assert legacy.read_bytes() == legacy_bytes
+    assert not (install / "updater-w7.xml").exists()
+    assert list((install / "AUPatch" / "W7Standalone" / "manifest").iterdir()) == []
+
+
+def selftest_folders() -> set:
+    temp = Path(orvtest.PREFIX) / "drive_c" / "users" / getpass.getuser() / "Temp"
+    return set(temp.glob("OrvUpdaterW7-selftest-*"))
+
+
+def test_one_updater_at_a_time_but_the_self_test_runs_beside_it(install, tmp_path):
+    manifest = tmp_path / "updater.xml"
+    orvtest.write_manifest(manifest, {"Orvw_Lum.zip": "2.0"})
+    first = orvtest.wine_start([orvtest.EXE, "/manifestfile:" + winpath(manifest), "/installpath:" + winpath(install)])
+    try:
+        # The first updater waits at its question while the others start.
+        question = orvtest.BoxAnswerer(tmp_path, press="none", caption="ORV Update Available")
+        assert question.finish()[0]["text"] == "1 update package(s) are available for ORV.\r\n\r\nInstall them now?"
+
+        boxes = orvtest.BoxAnswerer(tmp_path, press="ok", caption="OrvUpdaterW7")
+        assert run_updater("/installpath:" + winpath(tmp_path / "elsewhere")) == 0
+        box, = boxes.finish()
+        assert (box["text"], box["icon"]) == ("OrvUpdaterW7 is already running.", "information")
+        assert run_updater("/silent", "/checkonly", "/installpath:" + winpath(tmp_path / "elsewhere")) == 0
+        assert not (tmp_path / "elsewhere").exists(), "a second instance does nothing"
+
+        before = selftest_folders()
+        selftest_home = tmp_path / "selftest"
+        selftest_home.mkdir()
+        assert run_updater("/selftest", "/installpath:" + winpath(selftest_home)) == 0
+        assert [m for _, _, m in orvtest.trace(selftest_home)][1:] == ["Native self-test PASS"]
+        assert len(orvtest.trace(selftest_home)) == 2
+        assert selftest_folders() == before
+
+        answer = orvtest.BoxAnswerer(tmp_path, press="no", caption="ORV Update Available")
+        assert answer.finish()[0]["default"] == "no"
+        assert first.wait(timeout=60) == 0
+    finally:
+        orvtest.kill_group(first)
+    assert find(last_run(install), "User postponed update installation.") != []
+
+
+def test_last_resort_handlers_record_what_escaped(install, tmp_path):
+    exe = tmp_path / "bin" / "OrvUpdaterW7.exe"
+    exe.parent.mkdir()
+    shutil.copyfile(orvtest.EXE, exe)
+    error_log = exe.with_name("OrvUpdaterW7-ErrorLog.txt")
+
+    boxes = orvtest.BoxAnswerer(tmp_path, press="ok", caption="OrvUpdaterW7 - Application Error")
+    assert run_updater("/orvtest:throw", "/installpath:" + winpath(install), exe=exe) == 90
+    box, = boxes.finish()
+    message = "Unhandled C++ exception | Test fault: standard exception \u00e9"
+    assert (box["text"], box["icon"]) == (message, "error")
+    first, second = orvtest.runs(install)[-2:]
+    assert first == [first[0]] and second[1:] == [("FAIL", "Global handler | Test fault: standard exception \u00e9")]
+
+    assert run_updater("/silent", "/orvtest:throwother", "/installpath:" + winpath(install), exe=exe) == 91
+    assert orvtest.runs(install)[-1] == [orvtest.runs(install)[-1][0]], "no trace line for an unknown exception"
+
+    code = run_updater("/silent", "/orvtest:crash", "/installpath:" + winpath(install), exe=exe)
+    assert code == 0xC0000005 & 0xFF
+
+    entries = error_log.read_bytes().decode("utf-8").split("\r\n")
+    assert entries[0] == "" and entries[-1] == ""
+    texts = [e.split(" | ", 2)[2] for e in entries[1:-1] if e]
+    assert texts[:2] == [message, "Unhandled unknown exception."]
+    assert texts[2].startswith("Unhandled native exception | Code=0xC0000005 | Address=0x")
+    assert all(e.startswith("FAIL | ") for e in entries[1:-1] if e)
+    assert entries[2:-1:2] == [""] * 2, "each entry starts on a line of its own"
+
+
+def temp_log_runs(exe: Path) -> list:
+    """Runs of one executable copy in the shared temporary-folder trace log."""
+    temp = Path(orvtest.PREFIX) / "drive_c" / "users" / getpass.getuser() / "Temp"
+    mine = "Executable=" + winpath(exe)
+    return [r for r in orvtest.runs(temp, "OrvUpdaterW7-updater-trace.log") if r[0][1].endswith(mine)]
+
+
+@pytest.mark.parametrize("folder", ["immutable", "missing"])
+def test_an_unwritable_install_folder_is_retried_elevated_once(tmp_path, folder):
+    exe = tmp_path / "bin" / "OrvUpdaterW7.exe"
+    exe.parent.mkdir()
+    shutil.copyfile(orvtest.EXE, exe)
+    target = tmp_path / "Target Folder"
+    if folder == "immutable":
+        target.mkdir()
+        subprocess.run(["chattr", "+i", str(target)], check=True)
+    try:
+        assert run_updater("/silent", "/nolaunch", "/installpath:" + winpath(target), "/server:http://127.0.0.1:9/a b",
+                           exe=exe) == 0
+        # The elevated copy runs on after the first process has ended.
+        for _ in range(120):
+            found = temp_log_runs(exe)
+            if len(found) == 2 and len(found[1]) == 2:
+                break
+            time.sleep(0.5)
+        assert run_updater("/silent", "/checkonly", "/manifestfile:Z:\\nowhere.xml",
+                           "/installpath:" + winpath(target), exe=exe) == 10
+    finally:
+        if folder == "immutable":
+            subprocess.run(["chattr", "-i", str(target)], check=True)
+    ordinary, elevated, check = [[m for _, m in r[1:]] for r in temp_log_runs(exe)]
+    assert ordinary == ["Elevated updater launched; current process will exit."]
+    assert elevated == ["Install directory remains unwritable after elevation | " + winpath(target)]
+    assert not any("Elevat" in m for m in check), "a check-only run never asks for elevation"
+    assert not (target / "updater-w7.xml").exists()
