@@ -30,7 +30,8 @@ class DownloadDriverTest : public downloadtest::DownloaderFixture {
 protected:
     // Downloads into dest (holding "previous" beforehand) and checks what
     // every caller relies on: one attempt per try appended after the caller's
-    // own, each logged as one line, and the old file kept unless a try passed.
+    // own, one log line per try (their wording is the scenarios' business),
+    // and the old file kept unless a try passed.
     std::vector<DownloadAttempt> Download(const std::wstring& url, bool validateZip, const std::wstring& dest)
     {
         WriteTestFile(dest, "previous");
@@ -39,13 +40,10 @@ protected:
         const bool passed = downloader.Download(url, dest, attempts, validateZip);
         EXPECT_EQ(attempts.front().result, L"kept");
         attempts.erase(attempts.begin());
-        std::vector<std::wstring> expected;
         for (const DownloadAttempt& a : attempts) {
             EXPECT_EQ(a.url, url);
-            expected.push_back(L"Download " + std::wstring(a.result == L"PASS" ? L"PASS" : L"FAIL") + L" | Backend=" +
-                               a.backend + L" | URL=" + url + (a.result == L"PASS" ? L"" : L" | Error=" + a.result));
         }
-        EXPECT_EQ(TraceMessages(log.path, L"Download "), expected);
+        EXPECT_EQ(TraceMessages(log.path, L"Download ").size(), attempts.size()) << "one log line per try";
         EXPECT_EQ(passed, !attempts.empty() && attempts.back().result == L"PASS");
         EXPECT_EQ(ReadTestFile(dest) == "previous", !passed) << url;
         return attempts;

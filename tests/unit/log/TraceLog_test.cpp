@@ -72,24 +72,4 @@ TEST(TraceLogTest, LinesOfEveryLevelAreNumberedPerRunAndAppended)
     EXPECT_NE(ReadTestFile(second.path).substr(0, 3), "\xef\xbb\xbf") << "no byte-order mark";
 }
 
-TEST(TraceLogTest, FallsBackToTheTemporaryFolderWhenTheInstallFolderTakesNoFiles)
-{
-    TempDir dir;
-    TempDir temp; // a private temporary folder, so no other program's lines mix in
-    WriteTestFile(dir / L"not-a-folder", "x");
-    wchar_t saved[MAX_PATH] = {};
-    ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", temp.Path().c_str()));
-    for (const std::wstring& folder : {dir / L"missing\\deeper", dir / L"not-a-folder"}) {
-        TraceLog log;
-        log.Open(folder);
-        EXPECT_EQ(log.path, temp / L"OrvUpdaterW7-updater-trace.log");
-    }
-    ::SetEnvironmentVariableW(L"TMP", saved[0] != 0 ? saved : nullptr);
-    const std::string module = WideToUtf8(TestProgramPath());
-    EXPECT_EQ(Lines(temp / L"OrvUpdaterW7-updater-trace.log"),
-              (std::vector<std::string>{"INFO 1 " + kSessionStart + module, "INFO 1 " + kSessionStart + module}));
-    EXPECT_FALSE(DirectoryExists(dir / L"missing"));
-}
-
 } // namespace

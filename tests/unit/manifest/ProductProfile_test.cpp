@@ -62,8 +62,6 @@ TEST(ServerListTest, OverrideFirstThenEveryHostOverHttpThenHttpsWithoutRepeats)
                                          L"http://one.example/fl/dfile/download/KDS/",
                                          L"http://two.example:8080/fl/dfile/download/KDS/",
                                          L"https://one.example/fl/dfile/download/KDS/"}));
-    EXPECT_EQ(BuildServerListForHosts(L" \t ", ProfileForKind(3), {L"h"}),
-              (std::vector<std::wstring>{L"http://h/fl/dfile/download/RJKS/", L"https://h/fl/dfile/download/RJKS/"}));
 }
 
 TEST(ServerListTest, PackageNamesAreEscapedAsOnePathSegment)
