@@ -21,8 +21,6 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 BUILD = Path(sys.argv[1])
 WINE_RUN, PREFIX = sys.argv[2], sys.argv[3]
-sys.path.insert(0, str(ROOT / "tests" / "package"))
-from check_exe import Pe, RT_VERSION, fixed_file_version  # noqa: E402
 
 OLD, NEW = "27.0.1.0", "27.1.0.0"
 WORK = BUILD / "demo-run"
@@ -44,10 +42,12 @@ def wine(*args, wait=True):
 
 
 def file_version(path: Path) -> str:
+    """The file version from the version resource (7z reads PE resources)."""
     if not path.exists():
         return "-"
-    blocks = list(Pe(path.read_bytes()).resources(RT_VERSION))
-    return fixed_file_version(blocks[0])[0] if blocks else "no version"
+    text = subprocess.run(["7z", "x", "-so", str(path), ".rsrc/version.txt"], capture_output=True).stdout
+    found = re.search(r"FILEVERSION\s+(\d+),(\d+),(\d+),(\d+)", text.decode("utf-16-le", "replace"))
+    return ".".join(found.groups()) if found else "no version"
 
 
 def manifest(packages: dict) -> str:
