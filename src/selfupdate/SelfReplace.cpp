@@ -204,10 +204,14 @@ void TidyFinishedSelfUpdate(const std::wstring& installFolder)
     if (!EqualsNoCase(ParentPath(running), installFolder)) {
         return;
     }
-    const std::wstring swapped = StagedCopyOf(JoinPath(installFolder, kSelfUpdateStageFolderName), running);
+    const std::wstring stageFolder = JoinPath(installFolder, kSelfUpdateStageFolderName);
+    const std::wstring swapped = StagedCopyOf(stageFolder, running);
     if (!swapped.empty()) {
         DeleteFileIfPresent(SideFilesOf(running).backup);
         RemoveStagedCopy(swapped);
+    } else if (DirectoryExists(stageFolder) && !DirectoryHasEntries(stageFolder)) {
+        // Cut off after the last staged copy went, before its folder did.
+        ::RemoveDirectoryW(stageFolder.c_str());
     }
 }
 

@@ -14,7 +14,8 @@ bool HandleSelfUpdateRun(const RunOptions& options, TraceLog& log, int& exitCode
 
 // An ordinary run from the install folder finishes what a cut-off clean-up
 // run left: once a staged copy equals the running updater, the swap was
-// done, and the old executable's backup and every staged copy go.
+// done, and the old executable's backup, every staged copy and their
+// folder go (an emptied folder goes in any case).
 void TidyFinishedSelfUpdate(const std::wstring& installFolder);
 
 // Starts the freshly placed executable with "/postselfupdate /finishonly".
