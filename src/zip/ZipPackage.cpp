@@ -35,15 +35,6 @@ void StripTrailing(std::wstring& name, const wchar_t* separators)
     name.erase(keep == std::wstring::npos ? 0 : keep + 1);
 }
 
-uint64_t SizeOnDisk(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return UINT64_MAX;
-    }
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 // Writes one file entry to target and checks what landed on disk.
 bool ExtractFileEntry(ZipReader& reader, mz_uint index, const mz_zip_archive_file_stat& stat,
                       const std::wstring& target, const std::wstring& name, const ProgressTick& pump,
@@ -61,10 +52,14 @@ bool ExtractFileEntry(ZipReader& reader, mz_uint index, const mz_zip_archive_fil
     const bool inflated =
         mz_zip_reader_extract_to_callback(&reader.archive, index, WriteExtractedChunk, &context, 0) != MZ_FALSE;
     ::FlushFileBuffers(output.Get());
+    // The size on disk is read through the handle already open rather than
+    // by looking the path up again once it is closed.
+    LARGE_INTEGER size{};
+    const bool sized = ::GetFileSizeEx(output.Get(), &size) != FALSE;
     output.Reset();
     context.file = INVALID_HANDLE_VALUE;
 
-    if (inflated && !context.failed && SizeOnDisk(target) == stat.m_uncomp_size) {
+    if (inflated && !context.failed && sized && static_cast<uint64_t>(size.QuadPart) == stat.m_uncomp_size) {
         return true;
     }
     // A partial or corrupt file must never be installed by mistake.
@@ -241,11 +236,14 @@ size_t WriteExtractedChunk(void* opaque, mz_uint64 offset, const void* data, siz
         context->failed) {
         return 0;
     }
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!::SetFilePointerEx(context->file, position, nullptr, FILE_BEGIN)) {
-        context->failed = true;
-        return 0;
+    if (offset != context->position) {
+        LARGE_INTEGER position{};
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        if (!::SetFilePointerEx(context->file, position, nullptr, FILE_BEGIN)) {
+            context->failed = true;
+            return 0;
+        }
+        context->position = offset;
     }
     if (length == 0) {
         return 0;
@@ -258,6 +256,7 @@ size_t WriteExtractedChunk(void* opaque, mz_uint64 offset, const void* data, siz
         DWORD written = 0;
         const BOOL ok = ::WriteFile(context->file, bytes + done, piece, &written, nullptr);
         done += written;
+        context->position += written;
         if (!ok || written != piece) {
             // A short count makes miniz fail the entry.
             context->failed = true;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "zip/ZipPackage.h"
 #include "zip/ZipTestSupport.h"
@@ -23,21 +25,40 @@ std::string Pattern(size_t size)
 
 TEST(ZipWriteTest, WritesEachPieceAtItsOffset)
 {
-    TempDir dir;
-    const std::wstring path = dir / L"out.bin";
-    const std::string first = "first-part:";
-    const std::string second = "second-part";
-    {
-        UniqueFile file = CreateTarget(path);
-        ASSERT_TRUE(file.Valid());
-        ExtractWriteContext context(nullptr);
-        context.file = file.Get();
-        // Out of order on purpose: the offset, not the call order, places data.
-        EXPECT_EQ(WriteExtractedChunk(&context, first.size(), second.data(), second.size()), second.size());
-        EXPECT_EQ(WriteExtractedChunk(&context, 0, first.data(), first.size()), first.size());
-        EXPECT_FALSE(context.failed);
+    struct Piece {
+        uint64_t offset;
+        std::string data;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Piece> pieces;
+        std::string expected;
+    };
+    // The offset, not the call order, places data, whether or not a piece
+    // follows on from the one before.
+    const Case cases[] = {
+        {"in order", {{0, "first-part:"}, {11, "second-part"}}, "first-part:second-part"},
+        {"out of order", {{11, "second-part"}, {0, "first-part:"}}, "first-part:second-part"},
+        {"back after following on", {{0, "ab"}, {2, "cd"}, {1, "X"}, {4, "ef"}}, "aXcdef"},
+        {"past the end after a step back", {{0, "abcd"}, {1, "X"}, {5, "f"}}, std::string("aXcd\0f", 6)},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::wstring path = dir / L"out.bin";
+        {
+            UniqueFile file = CreateTarget(path);
+            ASSERT_TRUE(file.Valid()) << c.what;
+            ExtractWriteContext context(nullptr);
+            context.file = file.Get();
+            for (const Piece& piece : c.pieces) {
+                EXPECT_EQ(WriteExtractedChunk(&context, piece.offset, piece.data.data(), piece.data.size()),
+                          piece.data.size())
+                    << c.what;
+            }
+            EXPECT_FALSE(context.failed) << c.what;
+        }
+        EXPECT_EQ(ReadTestFile(path), c.expected) << c.what;
     }
-    EXPECT_EQ(ReadTestFile(path), first + second);
 }
 
 TEST(ZipWriteTest, NothingIsWrittenWithoutAUsableContext)
