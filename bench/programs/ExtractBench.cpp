@@ -186,12 +186,15 @@ bool ReplayWrites(const std::wstring& destination, const std::vector<PlannedEntr
     }
     CreateDirectories(destination);
     std::vector<char> data(kExtractWritePiece, 'x');
+    std::wstring madeFolder; // as the extraction does: a file's folder once per run of entries
     for (const PlannedEntry& entry : plan) {
         const std::wstring target = JoinPath(destination, entry.name);
         const std::wstring folder = entry.directory ? target : ParentPath(target);
-        if (!Timed(clock, times.folders, [&]() { return CreateDirectories(folder); })) {
+        if ((entry.directory || folder != madeFolder) &&
+            !Timed(clock, times.folders, [&]() { return CreateDirectories(folder); })) {
             return false;
         }
+        madeFolder = entry.directory ? madeFolder : folder;
         if (!entry.directory && !ReplayFile(target, entry.pieces, data, clock, times)) {
             std::fwprintf(stderr, L"replay failed: %ls\n", target.c_str());
             return false;

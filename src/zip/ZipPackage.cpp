@@ -171,6 +171,9 @@ bool ExtractZipPackageWithPump(const std::wstring& zipPath, const std::wstring& 
     if (!OpenZipReader(zipPath, reader, error)) {
         return false;
     }
+    // Entries of one folder come one after another: once their folder is
+    // there, it is not looked up again for each of them.
+    std::wstring madeFolder;
     const mz_uint count = mz_zip_reader_get_num_files(&reader.archive);
     for (mz_uint index = 0; index < count; ++index) {
         if (pump) {
@@ -212,10 +215,11 @@ bool ExtractZipPackageWithPump(const std::wstring& zipPath, const std::wstring& 
             continue;
         }
         const std::wstring parent = ParentPath(target);
-        if (!CreateDirectories(parent)) {
+        if (parent != madeFolder && !CreateDirectories(parent)) {
             error = L"Cannot create extracted file directory: " + parent;
             return false;
         }
+        madeFolder = parent;
         if (!ExtractFileEntry(reader, index, stat, target, name, pump, error)) {
             return false;
         }
