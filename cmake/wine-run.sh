@@ -2,6 +2,7 @@
 # Runs one Windows program of the test build under Wine, in the build tree's
 # own prefix, and returns the program's exit code.
 #   wine-run.sh PREFIX --init        create the prefix if it is missing
+#   wine-run.sh PREFIX --server      run the prefix's wineserver, persistent
 #   wine-run.sh PREFIX program args  run a program (the prefix is made first)
 set -u
 prefix=$1
@@ -10,6 +11,9 @@ export WINEPREFIX=$prefix
 # Quiet by default; a test that reads one channel (a stub's fixme line, for
 # instance) asks for it through ORV_WINEDEBUG.
 export WINEDEBUG=${ORV_WINEDEBUG:--all}
+# Wine keeps its server's socket and lock file below TMPDIR: beside the
+# prefix, they stay out of the shared /tmp and go with the build tree.
+mkdir -p "$prefix.tmp" 2>/dev/null && export TMPDIR=$prefix.tmp
 # No Mono or Gecko installer dialogs while a prefix is created.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine takes the proxy from these; tests talk to loopback only.
@@ -52,8 +56,9 @@ winepath_of() {
 }
 
 ensure_prefix
-if [ "${1:-}" = "--init" ]; then
-    exit 0
-fi
+case "${1:-}" in
+    --init) exit 0 ;;
+    --server) exec "$(dirname "$WINE")/wineserver64" -f -p ;;
+esac
 "$WINE" "$@"
 exit $?

@@ -14,10 +14,8 @@ ORIG_SHA256=d0355588b8528566d477e6ebf1b4d9d036a6fd75711339f66b27472ce5879dc7
 MEMBER_DIR=third_party/miniz-2.1.0
 FILES=(miniz.c miniz.h LICENSE)
 SUMS=SHA256SUMS
-# Derived deb-src entries go to files of our own, so the machine's own source
-# lists are never edited.
-DERIVED_DEB822=/etc/apt/sources.list.d/orvupdaterw7-deb-src.sources
-DERIVED_CLASSIC=/etc/apt/sources.list.d/orvupdaterw7-deb-src.list
+# Entries older versions of this script left in the machine's apt sources.
+LEGACY_SOURCES=(/etc/apt/sources.list.d/orvupdaterw7-deb-src.sources /etc/apt/sources.list.d/orvupdaterw7-deb-src.list)
 
 say() { printf '[miniz] %s\n' "$*" >&2; }
 
@@ -30,17 +28,12 @@ cache_valid() {
     (cd "$CACHE" && sha256sum --quiet --strict -c "$SUMS" >/dev/null 2>&1)
 }
 
-source_known() {
-    apt-cache showsrc "$SOURCE_PACKAGE" 2>/dev/null | grep -qx "Version: $SOURCE_VERSION"
-}
-
 # Prints deb-src stanzas made from every enabled deb822 stanza of type deb:
 # the same archive, suites, components and key, only the type changed.
 derive_deb822() {
     local file
     for file in /etc/apt/sources.list.d/*.sources; do
         [ -f "$file" ] || continue
-        [ "$file" = "$DERIVED_DEB822" ] && continue
         awk '
             function flush() {
                 if (n > 0 && isdeb && !disabled) {
@@ -68,46 +61,34 @@ derive_classic() {
     local file
     for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
         [ -f "$file" ] || continue
-        [ "$file" = "$DERIVED_CLASSIC" ] && continue
         sed -n 's/^[ \t]*deb[ \t]\+/deb-src /p' "$file"
     done
 }
 
-# Writes content to a file unless it already holds exactly that; returns 0
-# when the file changed.
-write_if_changed() {
-    local path=$1 content=$2
-    if [ -z "$content" ]; then
-        return 1
-    fi
-    if [ -f "$path" ] && [ "$(cat "$path")" = "$content" ]; then
-        return 1
-    fi
-    printf '%s\n' "$content" > "$path"
-    say "wrote $path"
-    return 0
+# apt with a private set of sources and indexes: deb-src entries derived
+# from the machine's deb entries live only in the work folder, so the
+# machine's own sources and indexes are never touched.
+private_apt() {
+    local command=$1
+    shift
+    "$command" -o Dir::Etc::SourceList="$WORK/apt/sources.list" -o Dir::Etc::SourceParts="$WORK/apt/sources.list.d" \
+        -o Dir::State::Lists="$WORK/apt/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= "$@"
 }
 
-ensure_source_index() {
-    if source_known; then
-        return 0
-    fi
-    say "apt knows no source package $SOURCE_PACKAGE $SOURCE_VERSION; deriving deb-src entries from the deb entries"
-    local deb822 classic changed=0
-    deb822=$(derive_deb822)
-    classic=$(derive_classic)
-    if [ -z "$deb822" ] && [ -z "$classic" ]; then
+prepare_private_sources() {
+    mkdir -p "$WORK/apt/sources.list.d" "$WORK/apt/lists/partial"
+    derive_deb822 > "$WORK/apt/sources.list.d/derived.sources"
+    derive_classic > "$WORK/apt/sources.list"
+    if [ ! -s "$WORK/apt/sources.list.d/derived.sources" ] && [ ! -s "$WORK/apt/sources.list" ]; then
         say "no deb entry found in the apt sources to derive a deb-src entry from"
         exit 1
     fi
-    write_if_changed "$DERIVED_DEB822" "$deb822" && changed=1
-    write_if_changed "$DERIVED_CLASSIC" "$classic" && changed=1
-    say "refreshing the package indexes (changed sources: $changed)"
+    say "reading the source package index"
     # An unrelated index that fails to load must not stop us while the one we
     # need arrives; the check below decides.
-    apt-get update || say "apt-get update reported an error; checking for the source package anyway"
-    if ! source_known; then
-        say "source package $SOURCE_PACKAGE $SOURCE_VERSION is still unknown to apt"
+    private_apt apt-get update -q || say "apt-get update reported an error; checking for the source package anyway"
+    if ! private_apt apt-cache showsrc "$SOURCE_PACKAGE" 2>/dev/null | grep -qx "Version: $SOURCE_VERSION"; then
+        say "source package $SOURCE_PACKAGE $SOURCE_VERSION is unknown to apt"
         exit 1
     fi
 }
@@ -119,10 +100,11 @@ fill_cache() {
     WORK=$(mktemp -d "${TMPDIR:-/tmp}/orv-miniz.XXXXXX")
     trap cleanup EXIT
     local work=$WORK
+    prepare_private_sources
     say "downloading source package $SOURCE_PACKAGE=$SOURCE_VERSION into $work"
     # Only the orig tarball matters, and its sum is checked below: a missing
     # Debian packaging tarball or .dsc on the mirror is no reason to stop.
-    (cd "$work" && apt-get source --download-only -q "$SOURCE_PACKAGE=$SOURCE_VERSION") ||
+    (cd "$work" && private_apt apt-get source --download-only -q "$SOURCE_PACKAGE=$SOURCE_VERSION") ||
         say "apt-get source reported an error; looking for the orig tarball anyway"
     local orig
     orig=$(find "$work" -maxdepth 1 -name "${SOURCE_PACKAGE}_*.orig.tar.*" | head -n 1)
@@ -160,6 +142,9 @@ fill_cache() {
     say "miniz 2.1.0 is in $CACHE"
 }
 
+if [ "$(id -u)" -eq 0 ]; then
+    rm -f "${LEGACY_SOURCES[@]}"
+fi
 if cache_valid; then
     say "cache is valid: $CACHE"
     exit 0
@@ -176,5 +161,4 @@ if cache_valid; then
     say "cache is valid: $CACHE"
     exit 0
 fi
-ensure_source_index
 fill_cache

@@ -1,5 +1,6 @@
 // The run the RunOnce entry starts at the first logon after a reboot.
 #include "app/Session.h"
+#include "install/Reboot.h"
 #include "platform/FileSystem.h"
 #include "platform/Launch.h"
 
@@ -7,7 +8,7 @@ int RunFinishOnly(const RunOptions& options, const ProductProfile& profile, Trac
 {
     // Any entry left in the stage folder is a replacement the reboot did not
     // perform; the application must not start on half-replaced files.
-    if (DirectoryHasEntries(JoinPath(options.installPath, L".orvw7-reboot-pending"))) {
+    if (DirectoryHasEntries(JoinPath(options.installPath, kRebootStageFolderName))) {
         log.Warn(L"Finish-only run found pending reboot files; main application was not launched.");
         return 21;
     }

@@ -16,17 +16,39 @@ namespace {
 const wchar_t kManifestValidation[] = L"ManifestValidation";
 const wchar_t kLegacyStateFileName[] = L"updater.xml";
 
-void PrepareWorkFolders(Session& s)
+// A link planted where a work folder belongs would let downloads and
+// extraction write wherever it points: only the link itself may go.
+bool RemovePlantedLink(Session& s, const std::wstring& folder)
+{
+    if (!IsReparsePoint(folder)) {
+        return true;
+    }
+    if (DeleteTree(folder) && !IsReparsePoint(folder) && !DirectoryExists(folder)) {
+        s.log.Warn(L"Link planted at a work folder removed | " + folder);
+        return true;
+    }
+    s.log.Fail(L"Work folder is a link that cannot be removed; the update was not started | " + folder);
+    return false;
+}
+
+bool PrepareWorkFolders(Session& s)
 {
     s.workRoot = JoinPath(s.options.installPath, L"AUPatch\\W7Standalone");
     s.manifestDir = JoinPath(s.workRoot, L"manifest");
     s.downloadDir = JoinPath(s.workRoot, L"downloads");
     s.extractDir = JoinPath(s.workRoot, L"extract");
+    for (const std::wstring& folder :
+         {ParentPath(s.workRoot), s.workRoot, s.manifestDir, s.downloadDir, s.extractDir}) {
+        if (!RemovePlantedLink(s, folder)) {
+            return false;
+        }
+    }
     // A folder that cannot be made shows up later as a failed download or
     // extraction, with a better message than any we could give here.
     for (const std::wstring* folder : {&s.manifestDir, &s.downloadDir, &s.extractDir}) {
         CreateDirectories(*folder);
     }
+    return true;
 }
 
 void FetchManifestFromServers(Session& s)
@@ -148,7 +170,11 @@ bool RunManifestPhase(Session& s)
         s.exitCode = 0;
         return false;
     }
-    PrepareWorkFolders(s);
+    if (!PrepareWorkFolders(s)) {
+        s.window.Close();
+        s.exitCode = 20;
+        return false;
+    }
     s.servers = BuildServerList(options, s.profile);
     if (options.manifestFile.empty()) {
         FetchManifestFromServers(s);

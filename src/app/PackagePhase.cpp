@@ -1,12 +1,36 @@
-// The second phase of an ordinary run: the selected packages.
+// The second phase of an ordinary run: every selected package is downloaded,
+// extracted and installed on its own, so one that fails never stops the
+// others; the local state is rewritten after each.
+#include <algorithm>
+
 #include "app/Session.h"
+#include "app/SessionText.h"
+#include "install/Installer.h"
+#include "install/Reboot.h"
 #include "platform/FileSystem.h"
 #include "platform/Launch.h"
+#include "zip/ZipPackage.h"
 
 namespace {
 
-constexpr int kQuestionDefaultNo = 1;
+constexpr unsigned char kQuestionDefaultNo = 1;
 constexpr int kAnswerYes = 6;
+
+// What this phase adds to the session's objects.
+struct PackageRun {
+    explicit PackageRun(Session& s)
+        : installer(s.options.installPath, s.log, s.window, s.options.dryRun), pendingPackages(s.localPackages)
+    {
+    }
+
+    orv::Installer installer;
+    PackageList pendingPackages;
+    std::vector<std::wstring> downloadServers;
+    std::vector<std::wstring> failures;
+    std::vector<std::wstring> rebootFiles;
+    bool anyRebootPending = false;
+    bool restartNow = false;
+};
 
 void FinishUpToDate(Session& s)
 {
@@ -40,6 +64,151 @@ bool UserAgreesToInstall(Session& s)
     return false;
 }
 
+// The server that delivered the manifest first, then every other one.
+std::vector<std::wstring> DownloadServers(const Session& s)
+{
+    std::vector<std::wstring> servers;
+    if (!s.selectedServer.empty()) {
+        servers.push_back(s.selectedServer);
+    }
+    for (const std::wstring& server : s.servers) {
+        const bool known = std::any_of(servers.begin(), servers.end(),
+                                       [&](const std::wstring& taken) { return EqualsNoCase(taken, server); });
+        if (!known) {
+            servers.push_back(server);
+        }
+    }
+    return servers;
+}
+
+bool DownloadPackage(Session& s, const PackageRun& run, const PackageEntry& package, const std::wstring& zipPath)
+{
+    std::vector<orv::DownloadAttempt> attempts;
+    bool downloaded = false;
+    if (s.options.manifestFile.empty()) {
+        for (size_t i = 0; i < run.downloadServers.size() && !downloaded; ++i) {
+            downloaded = s.downloader.Download(PackageUrl(run.downloadServers[i], package.name), zipPath, attempts,
+                                               true);
+        }
+    } else {
+        const std::wstring local = JoinPath(ParentPath(s.options.manifestFile), package.name);
+        downloaded = s.downloader.Download(FileUrlFromPath(local), zipPath, attempts, true);
+    }
+    if (!downloaded) {
+        s.log.Fail(L"Package unavailable; continuing next package | File=" + package.name + L"\r\n" +
+                   AttemptSummary(attempts));
+    }
+    return downloaded;
+}
+
+void RecordInstall(Session& s, PackageRun& run, const PackageEntry& package, const orv::InstallResult& result)
+{
+    run.rebootFiles.insert(run.rebootFiles.end(), result.rebootFiles.begin(), result.rebootFiles.end());
+    if (!result.success) {
+        run.failures.push_back(package.name + L" (one or more files failed)");
+        // Neither list changes: the next run selects the package again.
+        s.log.Fail(L"Package install incomplete; updater-w7.xml remains pending | File=" + package.name);
+    } else if (!result.rebootRequired) {
+        SetEntry(s.localPackages, package);
+        SetEntry(run.pendingPackages, package);
+        s.log.Info(L"Package install PASS | File=" + package.name);
+    } else {
+        // The local state keeps the old version until the reboot has done
+        // its work and the pending state is promoted.
+        SetEntry(run.pendingPackages, package);
+        s.log.Warn(L"Package installed with reboot-pending files | File=" + package.name);
+        run.anyRebootPending = true;
+    }
+}
+
+void InstallOnePackage(Session& s, PackageRun& run, const PackageEntry& package, size_t index)
+{
+    const std::wstring zipPath = JoinPath(s.downloadDir, package.name);
+    const std::wstring extractFolder = JoinPath(s.extractDir, ExtractFolderName(index, package.name));
+    if (!DownloadPackage(s, run, package, zipPath)) {
+        run.failures.push_back(package.name + L" (download failed)");
+        return;
+    }
+    std::wstring error;
+    if (!ExtractZipPackage(zipPath, extractFolder, s.log, s.window, error)) {
+        run.failures.push_back(package.name + L" (extraction failed)");
+        s.log.Fail(L"Package extraction failed; continuing next package | File=" + package.name + L" | " + error);
+        // The ZIP stays: the next run downloads it again anyway.
+        DeleteTree(extractFolder);
+        return;
+    }
+    RecordInstall(s, run, package, run.installer.InstallPackage(extractFolder));
+    DeleteTree(extractFolder);
+    DeleteFileIfPresent(zipPath);
+    if (!WriteStateFile(StateFilePath(s.options.installPath), s.localPackages, error)) {
+        s.log.Fail(L"Local updater-w7.xml write failed | " + error);
+    }
+}
+
+void InstallPackages(Session& s, PackageRun& run)
+{
+    const size_t count = s.requiredPackages.size();
+    for (size_t i = 0; i < count; ++i) {
+        const PackageEntry& package = s.requiredPackages[i];
+        s.window.SetStatus(L"Updating " + s.profile.name + L" (" + std::to_wstring(i + 1) + L" of " +
+                           std::to_wstring(count) + L")");
+        s.window.SetOverallProgress(static_cast<int32_t>(i), static_cast<int32_t>(count));
+        if (s.window.closeRequested) {
+            run.failures.push_back(package.name + L" (cancelled)");
+            break;
+        }
+        InstallOnePackage(s, run, package, i);
+    }
+    s.window.SetOverallProgress(static_cast<int32_t>(count), static_cast<int32_t>(count));
+}
+
+void RecordPendingState(Session& s, PackageRun& run)
+{
+    if (!run.anyRebootPending) {
+        return;
+    }
+    std::wstring error;
+    if (!WriteStateFile(JoinPath(s.options.installPath, kPendingStateFileName), run.pendingPackages, error)) {
+        s.log.Fail(L"Pending updater-w7.xml write failed | " + error);
+        run.failures.push_back(L"pending-updater-w7.xml (write failed)");
+        return;
+    }
+    RegisterRunOnce(s.options.installPath, s.profile, s.log);
+}
+
+void ShowOutcome(Session& s, PackageRun& run)
+{
+    s.window.SetStatus(run.failures.empty() ? L"Update completed." : L"Update completed with pending failures.");
+    const std::wstring text = CompletionText(s.requiredPackages.size(), run.failures);
+    if (!run.rebootFiles.empty()) {
+        run.restartNow = s.window.AskYesNo(RestartQuestionText(text, run.rebootFiles),
+                                           L"ORV Update - Restart Required", kQuestionDefaultNo) == kAnswerYes;
+    } else if (run.failures.empty()) {
+        s.window.ShowInfo(text);
+    } else {
+        s.window.ShowError(text + L"\r\nFull log: " + s.log.path);
+    }
+}
+
+// The run ends with exactly one of: the self-update helper (which finishes
+// the work itself), a restart, or the application.
+void HandOver(Session& s, PackageRun& run)
+{
+    if (!run.installer.stagedExecutable.empty()) {
+        const bool pendingReboot = !run.rebootFiles.empty() && !run.restartNow;
+        if (run.installer.LaunchSelfUpdateHelper(run.restartNow, pendingReboot, s.profile)) {
+            s.window.Close();
+            return;
+        }
+    }
+    if (run.restartNow) {
+        RequestRestart(s.log);
+    } else if (run.rebootFiles.empty() && !s.options.noLaunch) {
+        LaunchMainApplication(s.options.installPath, s.profile, s.log);
+    }
+    s.window.Close();
+}
+
 } // namespace
 
 void RunPackagePhase(Session& s)
@@ -51,10 +220,11 @@ void RunPackagePhase(Session& s)
     if (!UserAgreesToInstall(s)) {
         return;
     }
-    // Installing packages is not part of this build yet: say so rather than
-    // pretend, and leave every selected package pending for a later run.
-    s.log.Warn(L"Package installation is not available in this build | Pending=" +
-               std::to_wstring(s.requiredPackages.size()));
-    s.window.Close();
-    s.exitCode = 0;
+    PackageRun run(s);
+    run.downloadServers = DownloadServers(s);
+    InstallPackages(s, run);
+    RecordPendingState(s, run);
+    ShowOutcome(s, run);
+    HandOver(s, run);
+    s.exitCode = run.failures.empty() ? 0 : 20;
 }

@@ -109,8 +109,9 @@ bool Downloader::RunAttempt(const std::function<bool()>& attempt)
         // while the transfer blocks on the worker.
         for (;;) {
             const DWORD waited = ::WaitForSingleObject(worker.Get(), kPollMs);
-            progress.SetDownloadProgress(static_cast<uint64_t>(static_cast<int64_t>(bytesReceived.load())),
-                                         static_cast<uint64_t>(static_cast<int64_t>(bytesTotal.load())));
+            // The counters are clamped and never negative: they fit the window as they are.
+            progress.SetDownloadProgress(static_cast<uint32_t>(bytesReceived.load()),
+                                         static_cast<uint32_t>(bytesTotal.load()));
             if (waited != WAIT_TIMEOUT) {
                 break;
             }

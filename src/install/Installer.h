@@ -56,6 +56,9 @@ public:
 
 private:
     bool InstallTree(const std::wstring& root, const std::wstring& folder, InstallResult& result);
+    // One ordinary file of the walk, and the updater's own executable.
+    bool InstallFile(const std::wstring& root, const std::wstring& full, InstallResult& result);
+    bool InstallUpdaterExecutable(const std::wstring& incoming, const std::wstring& target, InstallResult& result);
     bool CopyWithRecovery(const std::wstring& source, const std::wstring& target, InstallResult& result);
     bool ScheduleAtReboot(const std::wstring& source, const std::wstring& target, InstallResult& result);
     void StageSelfUpdate(const std::wstring& incoming, const std::wstring& installed, InstallResult& result);

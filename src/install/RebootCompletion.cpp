@@ -15,12 +15,6 @@
 
 namespace {
 
-// The same names the scheduling side writes; kept here under their own
-// names so this file stands on its own.
-const wchar_t kStageFolder[] = L".orvw7-reboot-pending";
-const wchar_t kPendingStateFile[] = L"pending-updater-w7.xml";
-const wchar_t kStateFile[] = L"updater-w7.xml";
-
 const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const wchar_t kRunOnceValue[] = L"OrvUpdaterW7Finish";
 
@@ -30,9 +24,9 @@ const wchar_t kRestartParameters[] = L"/r /f /t 10 /c \"ORV update will finish a
 
 void PromotePendingManifest(const std::wstring& installFolder, TraceLog& log)
 {
-    const std::wstring pending = JoinPath(installFolder, kPendingStateFile);
-    const std::wstring state = JoinPath(installFolder, kStateFile);
-    const std::wstring stage = JoinPath(installFolder, kStageFolder);
+    const std::wstring pending = JoinPath(installFolder, kPendingStateFileName);
+    const std::wstring state = JoinPath(installFolder, kStateFileName);
+    const std::wstring stage = JoinPath(installFolder, kRebootStageFolderName);
     if (!FileExists(pending)) {
         return;
     }

@@ -169,7 +169,7 @@ bool ParseManifestText(const std::wstring& text, PackageList& list, std::wstring
         return false;
     }
     const size_t contentStart = openEnd + 1;
-    const size_t contentEnd = lower.find(L"</version", contentStart);
+    size_t contentEnd = lower.find(L"</version", contentStart);
     if (contentEnd == kNpos) {
         error = kVersionNodeIncomplete;
         return false;
@@ -214,6 +214,16 @@ bool ParseManifestText(const std::wstring& text, PackageList& list, std::wstring
         if (close == kNpos || close > contentEnd) {
             error = kNoClosingTag + name;
             return false;
+        }
+
+        if (close == contentEnd) {
+            // A package named like "version.zip" ends its own element here,
+            // not the list: the list goes on to the next "</version" when
+            // there is one, so such a package never hides those after it.
+            const size_t nextEnd = lower.find(L"</version", close + closingTag.size());
+            if (nextEnd != kNpos) {
+                contentEnd = nextEnd;
+            }
         }
 
         PackageEntry entry;

@@ -152,6 +152,12 @@ bool DirectoryExists(const std::wstring& path)
     return AttributesOf(path, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsReparsePoint(const std::wstring& path)
+{
+    DWORD attributes = 0;
+    return AttributesOf(path, attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 uint64_t GetFileSize64(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -166,18 +172,22 @@ bool CreateDirectories(const std::wstring& folder)
     if (folder.empty() || DirectoryExists(folder)) {
         return true;
     }
+    // A drive root is its own parent: on a drive that is not there the climb
+    // stops at it, and creating it fails with the system's reason.
     const std::wstring parent = ParentPath(folder);
-    if (!parent.empty() && !DirectoryExists(parent) && !CreateDirectories(parent)) {
+    if (!parent.empty() && parent != folder && !DirectoryExists(parent) && !CreateDirectories(parent)) {
         return false;
     }
     if (::CreateDirectoryW(folder.c_str(), nullptr)) {
         return true;
     }
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    const DWORD error = ::GetLastError();
+    // Another process may have made it in the meantime.
+    if (error == ERROR_ALREADY_EXISTS || DirectoryExists(folder)) {
         return true;
     }
-    // Another process may have made it in the meantime.
-    return DirectoryExists(folder);
+    ::SetLastError(error);
+    return false;
 }
 
 bool DeleteFileIfPresent(const std::wstring& path)
@@ -189,6 +199,41 @@ bool DeleteFileIfPresent(const std::wstring& path)
     ClearAttributes(path);
     return ::DeleteFileW(path.c_str()) != FALSE;
 }
+
+namespace {
+
+// Everything inside folder, never following a link found there.
+bool DeleteChildren(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+    if (!find) {
+        return true;
+    }
+    do {
+        if (IsDotEntry(entry.cFileName)) {
+            continue;
+        }
+        const std::wstring child = JoinPath(folder, entry.cFileName);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // A junction or link: remove the link itself, never what it
+                // points to.
+                ::RemoveDirectoryW(child.c_str());
+            } else if (!DeleteTree(child)) {
+                return false;
+            }
+        } else {
+            ClearAttributes(child);
+            if (!::DeleteFileW(child.c_str())) {
+                return false;
+            }
+        }
+    } while (::FindNextFileW(find.Get(), &entry));
+    return true;
+}
+
+} // namespace
 
 bool DeleteTree(const std::wstring& folder)
 {
@@ -202,34 +247,16 @@ bool DeleteTree(const std::wstring& folder)
     if (folder.empty() || full.empty() || IsRootPathText(full)) {
         return false;
     }
-
-    {
-        WIN32_FIND_DATAW entry{};
-        UniqueFind find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
-        if (find) {
-            do {
-                if (IsDotEntry(entry.cFileName)) {
-                    continue;
-                }
-                const std::wstring child = JoinPath(folder, entry.cFileName);
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                        // A junction or link: remove the link itself, never
-                        // what it points to.
-                        ::RemoveDirectoryW(child.c_str());
-                    } else if (!DeleteTree(child)) {
-                        return false;
-                    }
-                } else {
-                    ClearAttributes(child);
-                    if (!::DeleteFileW(child.c_str())) {
-                        return false;
-                    }
-                }
-            } while (::FindNextFileW(find.Get(), &entry));
-        }
+    DWORD attributes = 0;
+    if (AttributesOf(folder, attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A link planted where our folder should be: only the link goes, and
+        // it counts as removed only when nothing is left at the path.
+        ::RemoveDirectoryW(folder.c_str());
+        return !AttributesOf(folder, attributes);
     }
-
+    if (!DeleteChildren(folder)) {
+        return false;
+    }
     ClearAttributes(folder);
     if (::RemoveDirectoryW(folder.c_str())) {
         return true;

@@ -37,6 +37,8 @@ std::wstring Utf8ToWide(const std::string& bytes);
 
 bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
+// A junction or symbolic link (file or folder).
+bool IsReparsePoint(const std::wstring& path);
 uint64_t GetFileSize64(const std::wstring& path);
 
 bool CreateDirectories(const std::wstring& folder);

@@ -92,16 +92,58 @@ std::wstring StripTrailingSeparators(std::wstring path)
     return path;
 }
 
+namespace {
+
+bool IsDriveText(const std::wstring& text)
+{
+    const wchar_t letter = static_cast<wchar_t>(std::towlower(text[0]));
+    return text.size() == 2 && letter >= L'a' && letter <= L'z' && text[1] == L':';
+}
+
+// How many non-empty components a text split at separators has.
+size_t ComponentCount(const std::wstring& text)
+{
+    size_t count = 0;
+    bool inComponent = false;
+    for (const wchar_t c : text) {
+        if (IsPathSeparator(c)) {
+            inComponent = false;
+        } else if (!inComponent) {
+            inComponent = true;
+            ++count;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
 bool IsRootPathText(const std::wstring& fullPath)
 {
-    if (fullPath.size() == 1) {
-        return IsPathSeparator(fullPath[0]);
+    std::wstring path = fullPath;
+    while (path.size() > 1 && IsPathSeparator(path.back())) {
+        path.pop_back();
     }
-    if (fullPath.size() == 3) {
-        const wchar_t letter = static_cast<wchar_t>(std::towlower(fullPath[0]));
-        return letter >= L'a' && letter <= L'z' && fullPath[1] == L':' && fullPath[2] == L'\\';
+    if (path.size() == 1) {
+        return IsPathSeparator(path[0]);
     }
-    return false;
+    if (path.size() < 2) {
+        return false;
+    }
+    if (!IsPathSeparator(path[0]) || !IsPathSeparator(path[1])) {
+        return IsDriveText(path);
+    }
+    // "\\?\" and "\\.\" lead to a device: "\\?\C:", a volume or a share
+    // through "UNC\". Whatever follows, one component is the device's root.
+    if (path.size() >= 4 && (path[2] == L'?' || path[2] == L'.') && IsPathSeparator(path[3])) {
+        const std::wstring device = path.substr(4);
+        if (StartsWithNoCase(device, L"unc") && (device.size() == 3 || IsPathSeparator(device[3]))) {
+            return ComponentCount(device.substr(3)) <= 2;
+        }
+        return ComponentCount(device) <= 1;
+    }
+    // "\\server\share": the share is the root, and the server alone is no folder.
+    return ComponentCount(path.substr(2)) <= 2;
 }
 
 std::wstring QuoteArgument(const std::wstring& argument)

@@ -22,8 +22,10 @@ std::wstring FileStem(const std::wstring& path);
 // so a drive root such as C:\ keeps its backslash.
 std::wstring StripTrailingSeparators(std::wstring path);
 
-// True for texts that name a file-system root: "X:\" (any letter case) or a
-// lone separator. Used to refuse deleting whole drives.
+// True for texts that name a file-system root, trailing separators aside: a
+// lone separator, "X:" (any letter case), a share "\\server\share", and the
+// same behind "\\?\" or "\\.\" ("\\?\C:", "\\?\UNC\server\share", a
+// volume). Used to refuse deleting whole drives.
 bool IsRootPathText(const std::wstring& fullPath);
 
 // Quotes one argument so that the standard Windows command-line splitter

@@ -1,12 +1,9 @@
 #include "ui/ProgressMath.h"
 
-#include <limits>
-
 namespace {
 
 constexpr uint64_t kKibibyte = 1024;
 constexpr uint64_t kMebibyte = 1048576;
-constexpr uint64_t kMax64 = std::numeric_limits<uint64_t>::max();
 
 // Sweep step: one position every 25 ms over 900 positions.
 constexpr uint32_t kSweepStepMs = 25;
@@ -25,41 +22,6 @@ std::wstring FormatByteSize(uint64_t bytes)
     return std::to_wstring(bytes / kKibibyte) + L" KB";
 }
 
-uint64_t ScaledRatio(uint64_t part, uint64_t whole, uint32_t scale)
-{
-    if (whole == 0) {
-        return 0;
-    }
-    // Split off the whole multiples first; only the remainder needs care.
-    const uint64_t quotient = part / whole;
-    const uint64_t remainder = part % whole;
-    if (scale != 0 && quotient > kMax64 / scale) {
-        return kMax64;
-    }
-    const uint64_t high = quotient * scale;
-
-    uint64_t low = 0;
-    if (remainder == 0 || whole <= kMax64 / scale) {
-        low = remainder * scale / whole;
-    } else {
-        // remainder * scale would overflow: add the remainder `scale` times,
-        // carrying whole multiples out as we go. With remainder < whole the
-        // running sum never exceeds 64 bits, and the loop is at most `scale`
-        // short steps.
-        uint64_t sum = 0;
-        const uint64_t gap = whole - remainder;
-        for (uint32_t i = 0; i < scale; ++i) {
-            if (sum >= gap) {
-                sum -= gap;
-                ++low;
-            } else {
-                sum += remainder;
-            }
-        }
-    }
-    return high > kMax64 - low ? kMax64 : high + low;
-}
-
 int OverallPosition(int32_t done, int32_t total)
 {
     if (total <= 0) {
@@ -75,15 +37,15 @@ int OverallPosition(int32_t done, int32_t total)
     return static_cast<int>(position);
 }
 
-int DownloadPosition(uint64_t received, uint64_t total)
+int DownloadPosition(uint32_t received, uint32_t total)
 {
-    const uint64_t position = ScaledRatio(received, total, kProgressBarMax);
+    const uint64_t position = uint64_t{received} * kProgressBarMax / total;
     return position > static_cast<uint64_t>(kProgressBarMax) ? kProgressBarMax : static_cast<int>(position);
 }
 
-uint64_t DownloadPercent(uint64_t received, uint64_t total)
+uint64_t DownloadPercent(uint32_t received, uint32_t total)
 {
-    return ScaledRatio(received, total, 100);
+    return uint64_t{received} * 100 / total;
 }
 
 int SweepPosition(uint32_t tickCount)
@@ -91,7 +53,7 @@ int SweepPosition(uint32_t tickCount)
     return static_cast<int>((tickCount / kSweepStepMs) % kSweepPositions) + kSweepLowest;
 }
 
-std::wstring DownloadLineText(uint64_t received, uint64_t total)
+std::wstring DownloadLineText(uint32_t received, uint32_t total)
 {
     if (total == 0) {
         if (received == 0) {

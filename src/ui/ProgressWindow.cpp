@@ -203,7 +203,7 @@ void ProgressWindow::BeginDownload()
     PumpMessages();
 }
 
-void ProgressWindow::SetDownloadProgress(uint64_t received, uint64_t total)
+void ProgressWindow::SetDownloadProgress(uint32_t received, uint32_t total)
 {
     if (silent || downloadBar == nullptr) {
         return;

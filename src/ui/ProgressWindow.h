@@ -24,7 +24,7 @@ public:
     void SetDetail(const std::wstring& text);
     void SetOverallProgress(int32_t done, int32_t total);
     void BeginDownload();
-    void SetDownloadProgress(uint64_t received, uint64_t total);
+    void SetDownloadProgress(uint32_t received, uint32_t total);
     void EndDownload(bool succeeded);
     int AskYesNo(const std::wstring& text, const std::wstring& caption, unsigned char defaultButtonCode);
     void ShowError(const std::wstring& text);

@@ -58,18 +58,27 @@ bool IsReservedDeviceName(const std::wstring& segment)
             c = static_cast<wchar_t>(c - L'A' + L'a');
         }
     }
-    // The device is reached whatever extension follows the name.
+    // The device is reached whatever extension follows the name, and blanks
+    // before the extension are dropped on the way ("nul .txt" opens NUL).
     const size_t dot = name.find(L'.');
     if (dot != std::wstring::npos) {
         name.erase(dot);
     }
+    const size_t lastKept = name.find_last_not_of(L' ');
+    name.erase(lastKept == std::wstring::npos ? 0 : lastKept + 1);
     if (name.size() == 3) {
         return name == L"aux" || name == L"con" || name == L"nul" || name == L"prn";
+    }
+    if (name == L"conin$" || name == L"conout$") {
+        return true;
     }
     if (name.size() == 4) {
         const std::wstring stem = name.substr(0, 3);
         const wchar_t digit = name[3];
-        return (stem == L"com" || stem == L"lpt") && digit >= L'1' && digit <= L'9';
+        // Windows also reserves the superscript digits one to three here.
+        const bool deviceDigit = (digit >= L'1' && digit <= L'9') || digit == L'\u00b9' || digit == L'\u00b2' ||
+                                 digit == L'\u00b3';
+        return (stem == L"com" || stem == L"lpt") && deviceDigit;
     }
     return false;
 }

@@ -1,6 +1,7 @@
 #include "zip/ZipPackage.h"
 
 #include <cstring>
+#include <map>
 
 #include "log/TraceLog.h"
 #include "platform/Handles.h"
@@ -155,8 +156,24 @@ bool ValidateZipPackage(const std::wstring& zipPath, std::wstring& error)
     return true;
 }
 
-bool ExtractZipPackageWithPump(const std::wstring& zipPath, const std::wstring& destination, TraceLog& log,
-                               const ProgressTick& pump, std::wstring& error)
+namespace {
+
+// Names of the files already written by one pass, by the key under which the
+// file system finds them (case-insensitive), so a later entry that lands on
+// the same file can be reported.
+using WrittenFiles = std::map<std::wstring, std::wstring>;
+
+std::wstring FileSystemKey(const std::wstring& name)
+{
+    std::wstring key = name;
+    if (!key.empty()) {
+        ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, name.c_str(), static_cast<int>(name.size()), &key[0],
+                       static_cast<int>(key.size()));
+    }
+    return key;
+}
+
+bool PrepareDestination(const std::wstring& destination, std::wstring& error)
 {
     // Leftovers of an earlier run must never mix with this package's files.
     if (DirectoryExists(destination) && !DeleteTree(destination)) {
@@ -167,63 +184,137 @@ bool ExtractZipPackageWithPump(const std::wstring& zipPath, const std::wstring& 
         error = L"Cannot create extraction directory: " + destination;
         return false;
     }
-    ZipReader reader;
-    if (!OpenZipReader(zipPath, reader, error)) {
-        return false;
+    return true;
+}
+
+// A package that cannot fit is refused before anything is written, rather
+// than filling the disk and failing half way. miniz never writes more than
+// an entry declares, so the declared sizes bound what extraction needs.
+bool CheckFreeSpace(ZipReader& reader, const std::wstring& destination, std::wstring& error)
+{
+    uint64_t needed = 0;
+    const mz_uint count = mz_zip_reader_get_num_files(&reader.archive);
+    for (mz_uint index = 0; index < count; ++index) {
+        mz_zip_archive_file_stat stat;
+        if (ReadEntryStat(reader, index, stat) && !stat.m_is_directory) {
+            needed = stat.m_uncomp_size > UINT64_MAX - needed ? UINT64_MAX : needed + stat.m_uncomp_size;
+        }
     }
+    ULARGE_INTEGER available{};
+    // A share is only measured through a folder name that ends in "\"; a
+    // volume that cannot say how much room it has is not refused.
+    const std::wstring folder = JoinPath(destination, L"\\");
+    if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) || needed <= available.QuadPart) {
+        return true;
+    }
+    error = L"Not enough free disk space to extract the package: it needs " + std::to_wstring(needed) +
+            L" bytes, but only " + std::to_wstring(available.QuadPart) + L" bytes are free.";
+    return false;
+}
+
+// The entry's name as a relative path with backslashes and no trailing
+// separator; empty when there is nothing to extract.
+std::wstring NormalisedEntryName(const mz_zip_archive_file_stat& stat)
+{
+    std::wstring name = EntryName(stat);
+    for (wchar_t& c : name) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    StripTrailing(name, L"\\");
+    return name;
+}
+
+// Entries whose names differ only in letter case end as one file holding the
+// later entry; that stays so, but never silently.
+void NoteWrittenFile(WrittenFiles& written, const std::wstring& name, const std::wstring& zipPath, TraceLog& log)
+{
+    const auto inserted = written.emplace(FileSystemKey(name), name);
+    if (!inserted.second) {
+        log.Warn(L"Extraction duplicate name; later entry kept | ZIP=" + zipPath + L" | Earlier=" +
+                 inserted.first->second + L" | Later=" + name);
+        inserted.first->second = name;
+    }
+}
+
+struct ExtractionPass {
+    ZipReader reader;
+    std::wstring zipPath;
+    std::wstring destination;
+    TraceLog& log;
+    const ProgressTick& pump;
+    WrittenFiles written;
     // Entries of one folder come one after another: once their folder is
     // there, it is not looked up again for each of them.
     std::wstring madeFolder;
-    const mz_uint count = mz_zip_reader_get_num_files(&reader.archive);
+};
+
+bool ExtractEntry(ExtractionPass& pass, mz_uint index, std::wstring& error)
+{
+    mz_zip_archive_file_stat stat;
+    if (!ReadEntryStat(pass.reader, index, stat)) {
+        error = L"Cannot read ZIP entry metadata.";
+        return false;
+    }
+    if (!IsUsableEntry(stat)) {
+        error = L"Encrypted or unsupported ZIP entry: " + EntryName(stat);
+        return false;
+    }
+    const std::wstring name = NormalisedEntryName(stat);
+    if (name.empty()) {
+        return true;
+    }
+    if (!IsSafeRelativePath(name)) {
+        error = L"Unsafe ZIP path rejected: " + name;
+        return false;
+    }
+    const std::wstring target = JoinPath(pass.destination, name);
+    if (target.size() > kMaxTargetPathUnits) {
+        error = L"Extracted path exceeds the Windows 7 path limit: " + target;
+        return false;
+    }
+    if (stat.m_is_directory) {
+        if (!CreateDirectories(target)) {
+            error = L"Cannot create extracted directory: " + target;
+            return false;
+        }
+        return true;
+    }
+    const std::wstring parent = ParentPath(target);
+    if (parent != pass.madeFolder && !CreateDirectories(parent)) {
+        error = L"Cannot create extracted file directory: " + parent;
+        return false;
+    }
+    pass.madeFolder = parent;
+    NoteWrittenFile(pass.written, name, pass.zipPath, pass.log);
+    if (!ExtractFileEntry(pass.reader, index, stat, target, name, pass.pump, error)) {
+        return false;
+    }
+    pass.log.Info(L"Extraction PASS | ZIP=" + pass.zipPath + L" | File=" + name);
+    return true;
+}
+
+} // namespace
+
+bool ExtractZipPackageWithPump(const std::wstring& zipPath, const std::wstring& destination, TraceLog& log,
+                               const ProgressTick& pump, std::wstring& error)
+{
+    if (!PrepareDestination(destination, error)) {
+        return false;
+    }
+    ExtractionPass pass{ZipReader(), zipPath, destination, log, pump, WrittenFiles(), std::wstring()};
+    if (!OpenZipReader(zipPath, pass.reader, error) || !CheckFreeSpace(pass.reader, destination, error)) {
+        return false;
+    }
+    const mz_uint count = mz_zip_reader_get_num_files(&pass.reader.archive);
     for (mz_uint index = 0; index < count; ++index) {
         if (pump) {
             pump();
         }
-        mz_zip_archive_file_stat stat;
-        if (!ReadEntryStat(reader, index, stat)) {
-            error = L"Cannot read ZIP entry metadata.";
+        if (!ExtractEntry(pass, index, error)) {
             return false;
         }
-        std::wstring name = EntryName(stat);
-        if (!IsUsableEntry(stat)) {
-            error = L"Encrypted or unsupported ZIP entry: " + name;
-            return false;
-        }
-        for (wchar_t& c : name) {
-            if (c == L'/') {
-                c = L'\\';
-            }
-        }
-        StripTrailing(name, L"\\");
-        if (name.empty()) {
-            continue;
-        }
-        if (!IsSafeRelativePath(name)) {
-            error = L"Unsafe ZIP path rejected: " + name;
-            return false;
-        }
-        const std::wstring target = JoinPath(destination, name);
-        if (target.size() > kMaxTargetPathUnits) {
-            error = L"Extracted path exceeds the Windows 7 path limit: " + target;
-            return false;
-        }
-        if (stat.m_is_directory) {
-            if (!CreateDirectories(target)) {
-                error = L"Cannot create extracted directory: " + target;
-                return false;
-            }
-            continue;
-        }
-        const std::wstring parent = ParentPath(target);
-        if (parent != madeFolder && !CreateDirectories(parent)) {
-            error = L"Cannot create extracted file directory: " + parent;
-            return false;
-        }
-        madeFolder = parent;
-        if (!ExtractFileEntry(reader, index, stat, target, name, pump, error)) {
-            return false;
-        }
-        log.Info(L"Extraction PASS | ZIP=" + zipPath + L" | File=" + name);
     }
     return true;
 }

@@ -282,3 +282,22 @@ def test_an_unwritable_install_folder_is_retried_elevated_once(tmp_path, folder)
     assert elevated == ["Install directory remains unwritable after elevation | " + winpath(target)]
     assert not any("Elevat" in m for m in check), "a check-only run never asks for elevation"
     assert not (target / "updater-w7.xml").exists()
+
+
+def test_a_link_planted_at_the_work_folders_is_never_written_through(install, tmp_path):
+    outside = tmp_path / "elsewhere"
+    outside.mkdir()
+    (outside / "keep.txt").write_text("not ours")
+    (install / "AUPatch").symlink_to(outside, target_is_directory=True)
+    manifest = tmp_path / "updater.xml"
+    orvtest.write_manifest(manifest, {"Orvw_Lum.zip": "2.0"})
+
+    code = run_updater("/silent", "/checkonly", "/manifestfile:" + winpath(manifest), "/installpath:" + winpath(install))
+
+    # Windows removes the link itself and goes on; Wine cannot remove a link
+    # to a folder that holds files, so the run stops before any download.
+    assert code == 20
+    assert find(last_run(install), "Work folder is a link") == [
+        "Work folder is a link that cannot be removed; the update was not started | "
+        + winpath(install / "AUPatch")]
+    assert sorted(p.name for p in outside.iterdir()) == ["keep.txt"]

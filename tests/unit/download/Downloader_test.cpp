@@ -1,449 +1,192 @@
 // The download ladder as its callers see it: attempts, log lines, the
-// temporary file and the destination.
+// ".part" file and the destination.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "DownloadTestSupport.h"
-#include "zip/ZipPackage.h"
+#include "download/DownloadRules.h"
 
 namespace {
 
-using downloadtest::DownloaderFixture;
-using downloadtest::DownloadMessages;
-using downloadtest::Servers;
-using downloadtest::Watchdog;
+using downloadtest::Server;
 using orv::DownloadAttempt;
 using orv::DownloaderTestAccess;
 
-const wchar_t* const kLadder[] = {L"WinHTTP", L"WinINet", L"URLMon"};
-
-bool StartsWith(const std::wstring& text, const std::wstring& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string ServedFile(const std::wstring& name)
-{
-    return ReadTestFile(JoinPath(Servers().docroot, name));
-}
-
 // "FILE:///C:/a%20b/c.txt" for C:\a b\c.txt, written out by hand so the test
 // does not lean on the conversion it checks.
-std::wstring CapitalFileUrl(const std::wstring& path)
+std::wstring CapitalFileUrl(std::wstring path)
 {
-    std::wstring url = L"FILE:///";
-    for (wchar_t c : path) {
-        if (c == L'\\') {
-            url += L'/';
-        } else if (c == L' ') {
-            url += L"%20";
-        } else {
-            url += c;
-        }
+    for (size_t at = 0; (at = path.find_first_of(L"\\ ", at)) != std::wstring::npos;) {
+        path.replace(at, 1, path[at] == L' ' ? L"%20" : L"/");
     }
-    return url;
+    return L"FILE:///" + path;
 }
 
-class DownloadDriverTest : public DownloaderFixture {
+class DownloadDriverTest : public downloadtest::DownloaderFixture {
 protected:
-    // Every try of one download must be in the log, in order, as one line.
-    void ExpectLoggedAsAttempts(const std::vector<DownloadAttempt>& attempts)
+    // Downloads into dest (holding "previous" beforehand) and checks what
+    // every caller relies on: one attempt per try appended after the caller's
+    // own, one log line per try (their wording is the scenarios' business),
+    // and the old file kept unless a try passed.
+    std::vector<DownloadAttempt> Download(const std::wstring& url, bool validateZip, const std::wstring& dest)
     {
-        const std::vector<std::wstring> lines = DownloadMessages(log.path);
-        ASSERT_EQ(lines.size(), attempts.size());
-        for (size_t i = 0; i < attempts.size(); ++i) {
-            const DownloadAttempt& a = attempts[i];
-            const std::wstring expected =
-                a.result == L"PASS" ? L"Download PASS | Backend=" + a.backend + L" | URL=" + a.url
-                                    : L"Download FAIL | Backend=" + a.backend + L" | URL=" + a.url + L" | Error=" + a.result;
-            EXPECT_EQ(lines[i], expected);
-        }
-    }
-};
-
-TEST_F(DownloadDriverTest, FirstBackendDeliversIntoNewFoldersOverHttpAndHttps)
-{
-    REQUIRE_SERVERS();
-    Watchdog dog;
-    std::vector<DownloadAttempt> attempts{{L"earlier", L"Other", L"kept"}};
-    const std::wstring urls[] = {Servers().http + L"updater.xml", Servers().https + L"updater.xml"};
-    for (const std::wstring& url : urls) {
-        const std::wstring dest = Dest(L"manifest\\deeper\\updater.xml");
-        ASSERT_TRUE(downloader.Download(url, dest, attempts, false)) << url;
-        EXPECT_TRUE(ReadTestFile(dest) == ServedFile(L"updater.xml"));
-        EXPECT_FALSE(FileExists(dest + L".part"));
-    }
-    // The caller's earlier entry stays; each download adds exactly its try.
-    ASSERT_EQ(attempts.size(), 3u);
-    EXPECT_EQ(attempts[0].result, L"kept");
-    for (size_t i = 1; i < 3; ++i) {
-        EXPECT_EQ(attempts[i].url, urls[i - 1]);
-        EXPECT_EQ(attempts[i].backend, L"WinHTTP");
-        EXPECT_EQ(attempts[i].result, L"PASS");
-    }
-    ExpectLoggedAsAttempts({attempts[1], attempts[2]});
-}
-
-TEST_F(DownloadDriverTest, RefusedConnectionTriesEveryBackendOnceAndKeepsTheOldFile)
-{
-    REQUIRE_SERVERS();
-    Watchdog dog;
-    const std::wstring dest = Dest(L"updater.xml");
-    WriteTestFile(dest, "previous manifest");
-    const std::wstring url = Servers().refused + L"updater.xml";
-    std::vector<DownloadAttempt> attempts;
-    EXPECT_FALSE(downloader.Download(url, dest, attempts, false));
-
-    ASSERT_EQ(attempts.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(attempts[i].url, url);
-        EXPECT_EQ(attempts[i].backend, kLadder[i]);
-    }
-    EXPECT_NE(attempts[0].result.find(L"(Win32 12029)"), std::wstring::npos) << attempts[0].result;
-    EXPECT_NE(attempts[1].result.find(L"(Win32 12029)"), std::wstring::npos) << attempts[1].result;
-    EXPECT_TRUE(StartsWith(attempts[2].result, L"URLDownloadToFile failed (HRESULT 0x")) << attempts[2].result;
-    ExpectLoggedAsAttempts(attempts);
-
-    EXPECT_EQ(ReadTestFile(dest), "previous manifest");
-    EXPECT_FALSE(FileExists(dest + L".part"));
-}
-
-TEST_F(DownloadDriverTest, EmptyAnswerIsAFailureOfEveryBackend)
-{
-    REQUIRE_SERVERS();
-    Watchdog dog;
-    const std::wstring dest = Dest(L"updater.xml");
-    std::vector<DownloadAttempt> attempts;
-    EXPECT_FALSE(downloader.Download(Servers().fault + L"empty", dest, attempts, false));
-    ASSERT_EQ(attempts.size(), 3u);
-    EXPECT_EQ(attempts[0].result, L"Server returned an empty response.");
-    EXPECT_EQ(attempts[1].result, L"Server returned an empty response.");
-    EXPECT_EQ(attempts[2].result, L"URLMon created an empty response.");
-    EXPECT_FALSE(FileExists(dest));
-    EXPECT_FALSE(FileExists(dest + L".part"));
-}
-
-TEST_F(DownloadDriverTest, PackageIsValidatedBeforeItReplacesTheDestination)
-{
-    REQUIRE_SERVERS();
-    Watchdog dog;
-    const std::wstring dest = Dest(L"downloads\\Orvw_Lum.zip");
-    std::vector<DownloadAttempt> attempts;
-    ASSERT_TRUE(downloader.Download(Servers().http + L"package.zip", dest, attempts, true));
-    ASSERT_EQ(attempts.size(), 1u);
-    EXPECT_EQ(attempts[0].result, L"PASS");
-    EXPECT_TRUE(ReadTestFile(dest) == ServedFile(L"package.zip"));
-    EXPECT_FALSE(FileExists(dest + L".part"));
-}
-
-TEST_F(DownloadDriverTest, BodyThatIsNoZipFailsValidationOnEveryBackend)
-{
-    REQUIRE_SERVERS();
-    Watchdog dog;
-    const std::wstring dest = Dest(L"Orvw_Lum.zip");
-    WriteTestFile(dest, "previous package");
-    std::wstring validatorText;
-    ASSERT_FALSE(ValidateZipPackage(JoinPath(Servers().docroot, L"hello.txt"), validatorText));
-
-    std::vector<DownloadAttempt> attempts;
-    EXPECT_FALSE(downloader.Download(Servers().http + L"hello.txt", dest, attempts, true));
-    ASSERT_EQ(attempts.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(attempts[i].backend, kLadder[i]);
-        EXPECT_EQ(attempts[i].result, L"ZIP validation failed: " + validatorText);
-    }
-    EXPECT_EQ(ReadTestFile(dest), "previous package");
-    EXPECT_FALSE(FileExists(dest + L".part"));
-}
-
-TEST_F(DownloadDriverTest, NotFoundPageNeverBecomesThePackage)
-{
-    REQUIRE_SERVERS();
-    Watchdog dog;
-    const std::wstring dest = Dest(L"Orvw_Lum.zip");
-    std::vector<DownloadAttempt> attempts;
-    EXPECT_FALSE(downloader.Download(Servers().http + L"missing.zip", dest, attempts, true));
-    ASSERT_EQ(attempts.size(), 3u);
-    EXPECT_EQ(attempts[0].result, L"HTTP status 404");
-    EXPECT_EQ(attempts[1].result, L"HTTP status 404");
-    // URLMon either refuses the 404 itself or saves the error page, which
-    // then fails validation.
-    EXPECT_TRUE(StartsWith(attempts[2].result, L"URLDownloadToFile failed (HRESULT 0x") ||
-                StartsWith(attempts[2].result, L"ZIP validation failed: "))
-        << attempts[2].result;
-    EXPECT_FALSE(FileExists(dest));
-    EXPECT_FALSE(FileExists(dest + L".part"));
-}
-
-TEST_F(DownloadDriverTest, LockedDestinationFailsEachTryWithTheMoveError)
-{
-    REQUIRE_SERVERS();
-    Watchdog dog;
-    const std::wstring dest = Dest(L"updater.xml");
-    WriteTestFile(dest, "held open");
-    std::vector<DownloadAttempt> attempts;
-    {
-        UniqueFile holder(::CreateFileW(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(holder.Valid());
-        EXPECT_FALSE(downloader.Download(Servers().http + L"updater.xml", dest, attempts, false));
-    }
-    // Each backend downloaded again and failed at the same final step.
-    ASSERT_EQ(attempts.size(), 3u);
-    EXPECT_NE(attempts[0].result.find(L"(Win32 "), std::wstring::npos) << attempts[0].result;
-    EXPECT_EQ(attempts[1].result, attempts[0].result);
-    EXPECT_EQ(attempts[2].result, attempts[0].result);
-    EXPECT_EQ(ReadTestFile(dest), "held open");
-    EXPECT_FALSE(FileExists(dest + L".part"));
-}
-
-TEST_F(DownloadDriverTest, BadUrlsEndEveryTryWithAnErrorAndTouchNothing)
-{
-    REQUIRE_SERVERS();
-    const std::wstring dest = Dest(L"updater.xml");
-    WriteTestFile(dest, "untouched");
-    // Wine's URLMon never returns for gopher:// and ftp://, so the unknown
-    // scheme here is one no system knows.
-    const std::wstring urls[] = {
-        L"orvtest://127.0.0.1/updater.xml",
-        L"http://",
-        L"no scheme here",
-        L"",
-        L"http://127.0.0.1:99999/updater.xml",
-        L"http://[::1/updater.xml",
-    };
-    for (const std::wstring& url : urls) {
-        Watchdog dog;
-        std::vector<DownloadAttempt> attempts;
-        EXPECT_FALSE(downloader.Download(url, dest, attempts, false)) << url;
-        ASSERT_EQ(attempts.size(), 3u) << url;
+        WriteTestFile(dest, "previous");
+        DeleteFileIfPresent(log.path);
+        std::vector<DownloadAttempt> attempts{{L"earlier", L"Other", L"kept"}};
+        const bool passed = downloader.Download(url, dest, attempts, validateZip);
+        EXPECT_EQ(attempts.front().result, L"kept");
+        attempts.erase(attempts.begin());
         for (const DownloadAttempt& a : attempts) {
-            EXPECT_NE(a.result, L"PASS") << url;
-            EXPECT_FALSE(a.result.empty()) << url << L" " << a.backend;
+            EXPECT_EQ(a.url, url);
         }
-        EXPECT_EQ(ReadTestFile(dest), "untouched") << url;
-        EXPECT_FALSE(FileExists(dest + L".part")) << url;
+        EXPECT_EQ(TraceMessages(log.path, L"Download ").size(), attempts.size()) << "one log line per try";
+        EXPECT_EQ(passed, !attempts.empty() && attempts.back().result == L"PASS");
+        EXPECT_EQ(ReadTestFile(dest) == "previous", !passed) << url;
+        return attempts;
     }
-}
-
-TEST_F(DownloadDriverTest, CloseRequestedBeforehandStartsNoTry)
-{
-    REQUIRE_SERVERS();
-    window.closeRequested = true;
-    std::vector<DownloadAttempt> attempts;
-    EXPECT_FALSE(downloader.Download(Servers().http + L"updater.xml", Dest(L"updater.xml"), attempts, false));
-    EXPECT_TRUE(attempts.empty());
-    EXPECT_TRUE(DownloadMessages(log.path).empty());
-    EXPECT_FALSE(FileExists(Dest(L"updater.xml")));
-}
-
-// --- file:// URLs ------------------------------------------------------------
-
-TEST_F(DownloadDriverTest, CapitalFileUrlWithEscapedBlanksIsCopiedWithoutNetwork)
-{
-    const std::wstring source = temp / L"source dir\\pkg file.zip";
-    const std::string body = downloadtest::PatternBytes(200000);
-    WriteTestFile(source, body);
-    const std::wstring url = CapitalFileUrl(source);
-    const std::wstring dest = Dest(L"downloads\\copy.zip");
-    std::vector<DownloadAttempt> attempts;
-    ASSERT_TRUE(downloader.Download(url, dest, attempts, false));
-    ASSERT_EQ(attempts.size(), 1u);
-    EXPECT_EQ(attempts[0].url, url);
-    EXPECT_EQ(attempts[0].backend, L"LocalFile");
-    EXPECT_EQ(attempts[0].result, L"PASS");
-    EXPECT_TRUE(ReadTestFile(dest) == body);
-    EXPECT_FALSE(FileExists(dest + L".part"));
-    ExpectLoggedAsAttempts(attempts);
-}
-
-TEST_F(DownloadDriverTest, MissingLocalFileFailsOnceAndTriesNoNetworkBackend)
-{
-    const std::wstring url = CapitalFileUrl(temp / L"nowhere\\missing.zip");
-    const std::wstring dest = Dest(L"copy.zip");
-    WriteTestFile(dest, "old copy");
-    std::vector<DownloadAttempt> attempts;
-    EXPECT_FALSE(downloader.Download(url, dest, attempts, false));
-    ASSERT_EQ(attempts.size(), 1u);
-    EXPECT_EQ(attempts[0].backend, L"LocalFile");
-    EXPECT_NE(attempts[0].result.find(L"(Win32 "), std::wstring::npos) << attempts[0].result;
-    ExpectLoggedAsAttempts(attempts);
-    EXPECT_EQ(ReadTestFile(dest), "old copy");
-}
-
-TEST_F(DownloadDriverTest, LocalBackendReportsTheWholeSizeAndRejectsOtherSchemes)
-{
-    const std::wstring source = temp / L"a b.bin";
-    WriteTestFile(source, downloadtest::PatternBytes(70000));
-    const std::wstring part = temp / L"out\\a.part";
-    std::wstring error;
-    ASSERT_TRUE(DownloaderTestAccess::LocalFile(downloader, CapitalFileUrl(source), part, error)) << error;
-    EXPECT_EQ(DownloaderTestAccess::Received(downloader), 70000);
-    EXPECT_EQ(DownloaderTestAccess::Total(downloader), 70000);
-    EXPECT_TRUE(ReadTestFile(part) == downloadtest::PatternBytes(70000));
-
-    for (const wchar_t* url : {L"http://127.0.0.1/x.zip", L"C:\\plain\\path.zip", L""}) {
-        error.clear();
-        EXPECT_FALSE(DownloaderTestAccess::LocalFile(downloader, url, temp / L"other.part", error)) << url;
-        EXPECT_EQ(error, L"Invalid file URL.") << url;
-    }
-}
-
-// --- the finishing step --------------------------------------------------------
-
-class FinishDownloadTest : public ::testing::Test {
-protected:
-    TempDir temp;
-    const std::wstring part = temp / L"pkg.zip.part";
-    const std::wstring dest = temp / L"pkg.zip";
 };
 
-TEST_F(FinishDownloadTest, MissingEmptyOrFolderBodyIsRejected)
+// Backend and result of each try as "WinHTTP=PASS" and so on, joined by "; ".
+std::wstring Tries(const std::vector<DownloadAttempt>& attempts)
 {
-    WriteTestFile(dest, "old");
-    std::wstring error;
-    EXPECT_FALSE(orv::FinishDownload(part, dest, false, error));
-    EXPECT_EQ(error, L"Downloaded file is missing or empty.");
-
-    WriteTestFile(part, "");
-    error.clear();
-    EXPECT_FALSE(orv::FinishDownload(part, dest, false, error));
-    EXPECT_EQ(error, L"Downloaded file is missing or empty.");
-
-    DeleteFileIfPresent(part);
-    ASSERT_TRUE(CreateDirectories(part + L"\\inner"));
-    error.clear();
-    EXPECT_FALSE(orv::FinishDownload(part, dest, false, error));
-    EXPECT_EQ(error, L"Downloaded file is missing or empty.");
-    EXPECT_EQ(ReadTestFile(dest), "old");
+    std::wstring text;
+    for (const DownloadAttempt& a : attempts) {
+        text += (text.empty() ? L"" : L"; ") + a.backend + L"=" + a.result;
+    }
+    return text;
 }
 
-TEST_F(FinishDownloadTest, MovesTheBodyOverTheOldFile)
+// Whether text matches pattern, where "*" stands for any run of characters.
+bool Matches(const wchar_t* pattern, const wchar_t* text)
 {
-    WriteTestFile(dest, "old contents, longer than the new ones");
-    WriteTestFile(part, "new");
-    std::wstring error;
-    ASSERT_TRUE(orv::FinishDownload(part, dest, false, error)) << error;
-    EXPECT_EQ(ReadTestFile(dest), "new");
-    EXPECT_FALSE(FileExists(part));
+    return *pattern == 0 ? *text == 0
+                         : *pattern == L'*' ? Matches(pattern + 1, text) || (*text != 0 && Matches(pattern, text + 1))
+                                            : *pattern == *text && Matches(pattern + 1, text + 1);
 }
 
-TEST_F(FinishDownloadTest, InvalidPackageKeepsTheValidatorsReason)
+TEST_F(DownloadDriverTest, EveryBackendIsTriedOnceWhenEachFails)
 {
-    WriteTestFile(dest, "old");
-    WriteTestFile(part, "this is no zip archive");
-    std::wstring validatorText;
-    ASSERT_FALSE(ValidateZipPackage(part, validatorText));
-    ASSERT_FALSE(validatorText.empty());
-
-    std::wstring error;
-    EXPECT_FALSE(orv::FinishDownload(part, dest, true, error));
-    EXPECT_EQ(error, L"ZIP validation failed: " + validatorText);
-    EXPECT_EQ(ReadTestFile(dest), "old");
-
-    // Without validation the same body is accepted as it is.
-    error.clear();
-    EXPECT_TRUE(orv::FinishDownload(part, dest, false, error)) << error;
-    EXPECT_EQ(ReadTestFile(dest), "this is no zip archive");
+    const std::wstring empty = L"Server returned an empty response.";
+    const struct {
+        std::wstring url;
+        bool validateZip;
+        std::wstring tries; // "*" for the parts systems word differently
+    } cases[] = {
+        {Server("fault") + L"empty", false,
+         L"WinHTTP=" + empty + L"; WinINet=" + empty + L"; URLMon=URLMon created an empty response."},
+        // URLMon may save the 404 page as if it were the file (Wine does):
+        // validation keeps it from ever becoming the package.
+        {Server("http") + L"missing.zip", true, L"WinHTTP=HTTP status 404; WinINet=HTTP status 404; URLMon=*"},
+        {L"orvtest://127.0.0.1/updater.xml", false,
+         L"WinHTTP=* (Win32 12006); WinINet=* (Win32 *); URLMon=URLDownloadToFile failed (HRESULT 0x8*)"},
+        {L"http://127.0.0.1:99999/updater.xml", false,
+         L"WinHTTP=* (Win32 12005); WinINet=* (Win32 *); URLMon=URLDownloadToFile failed (HRESULT 0x8*)"},
+    };
+    for (const auto& c : cases) {
+        const std::wstring dest = temp / L"updater.xml";
+        const std::wstring tries = Tries(Download(c.url, c.validateZip, dest));
+        EXPECT_TRUE(Matches(c.tries.c_str(), tries.c_str())) << tries;
+        EXPECT_EQ(tries.find(L"=PASS"), std::wstring::npos) << tries;
+        EXPECT_FALSE(FileExists(dest + L".part")) << c.url;
+    }
 }
 
-TEST_F(FinishDownloadTest, FailedMoveReportsTheSystemErrorAndKeepsTheBody)
+TEST_F(DownloadDriverTest, ALockedDestinationFailsEveryTryAtTheMove)
 {
-    ASSERT_TRUE(CreateDirectories(dest + L"\\occupied"));
-    WriteTestFile(part, "new");
-    std::wstring error;
-    EXPECT_FALSE(orv::FinishDownload(part, dest, false, error));
-    EXPECT_NE(error.find(L"(Win32 "), std::wstring::npos) << error;
-    EXPECT_EQ(ReadTestFile(part), "new");
-    EXPECT_TRUE(DirectoryExists(dest + L"\\occupied"));
+    const std::wstring dest = temp / L"updater.xml";
+    WriteTestFile(dest, "held open");
+    UniqueFile holder = LockFile(dest);
+    std::vector<DownloadAttempt> attempts;
+    EXPECT_FALSE(downloader.Download(Server("http") + L"updater.xml", dest, attempts, false));
+    ASSERT_EQ(attempts.size(), 3u);
+    EXPECT_NE(attempts[0].result.find(L" (Win32 5)"), std::wstring::npos) << attempts[0].result;
+    EXPECT_EQ(Tries(attempts), L"WinHTTP=" + attempts[0].result + L"; WinINet=" + attempts[0].result +
+                                   L"; URLMon=" + attempts[0].result);
+    holder.Reset();
+    EXPECT_EQ(ReadTestFile(dest), "held open");
 }
 
-// --- the worker thread ---------------------------------------------------------
+TEST_F(DownloadDriverTest, AFailedLocalTryLeavesItsPartFileForTheNextDownloadToRemove)
+{
+    WriteTestFile(temp / L"empty.zip", "");
+    WriteTestFile(temp / L"text.zip", "this is no zip archive");
+    const std::wstring dest = temp / L"downloads\\pkg.zip";
+    const struct {
+        std::wstring source;
+        bool validateZip;
+        std::wstring result;
+        const char* part; // what pkg.zip.part holds afterwards; null: no such file
+    } cases[] = {
+        {temp / L"text.zip", true, L"ZIP validation failed: miniz rejected the ZIP central directory.",
+         "this is no zip archive"},
+        {temp / L"empty.zip", false, L"Downloaded file is missing or empty.", ""},
+        // The stale part file is removed before the try, which fails before making one.
+        {temp / L"missing.zip", false, L" (Win32 2)", nullptr},
+        {temp / L"text.zip", false, L"PASS", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::vector<DownloadAttempt> attempts = Download(CapitalFileUrl(c.source), c.validateZip, dest);
+        ASSERT_EQ(attempts.size(), 1u) << c.source;
+        EXPECT_EQ(attempts[0].backend, L"LocalFile");
+        EXPECT_NE(attempts[0].result.find(c.result), std::wstring::npos) << attempts[0].result;
+        EXPECT_EQ(FileExists(dest + L".part"), c.part != nullptr) << c.source;
+        EXPECT_EQ(ReadTestFile(dest + L".part"), c.part ? c.part : "") << c.source;
+    }
+}
 
-TEST_F(DownloadDriverTest, EachTryRunsOnItsOwnThreadWithFreshCounters)
+TEST_F(DownloadDriverTest, ACloseRequestedBeforehandStartsNoTry)
+{
+    window.closeRequested = true;
+    EXPECT_EQ(Tries(Download(Server("http") + L"updater.xml", false, temp / L"updater.xml")), L"");
+}
+
+TEST_F(DownloadDriverTest, EachTryRunsOnAWorkerWithFreshCounters)
 {
     DownloaderTestAccess::StoreProgress(downloader, 99, 99);
-    const DWORD caller = ::GetCurrentThreadId();
-    for (const bool outcome : {true, false}) {
-        DWORD worker = caller;
-        int32_t receivedAtStart = -1;
-        int32_t totalAtStart = -1;
-        const bool result = DownloaderTestAccess::RunAttempt(downloader, [&]() {
-            worker = ::GetCurrentThreadId();
-            receivedAtStart = DownloaderTestAccess::Received(downloader);
-            totalAtStart = DownloaderTestAccess::Total(downloader);
-            DownloaderTestAccess::StoreProgress(downloader, 5, 10);
-            ::Sleep(120);
-            return outcome;
-        });
-        EXPECT_EQ(result, outcome);
-        EXPECT_NE(worker, caller);
-        EXPECT_EQ(receivedAtStart, 0);
-        EXPECT_EQ(totalAtStart, 0);
-    }
+    DWORD worker = ::GetCurrentThreadId();
+    int32_t counters = -1;
+    EXPECT_FALSE(DownloaderTestAccess::RunAttempt(downloader, [&] {
+        worker = ::GetCurrentThreadId();
+        counters = DownloaderTestAccess::Received(downloader) + DownloaderTestAccess::Total(downloader);
+        return false;
+    }));
+    EXPECT_NE(worker, ::GetCurrentThreadId());
+    EXPECT_EQ(counters, 0);
 }
 
-// With a real window: the waiting thread must keep pumping its messages.
-class VisibleWindowTest : public ::testing::Test {
-protected:
-    VisibleWindowTest() : window(false), downloader(log, window) { log.Open(temp.Path()); }
-    void SetUp() override { ASSERT_TRUE(window.Create()) << "no progress window (is there a display?)"; }
-    void TearDown() override { window.Close(); }
-
-    std::wstring DownloadLine() const
-    {
-        wchar_t text[256] = {};
-        ::GetWindowTextW(window.downloadText, text, 256);
-        return text;
-    }
-
+// With a real window. The server holds the first try's answer until the
+// window, closed from another thread, is gone: only a caller that pumps while
+// the try runs lets that happen. The try then ends as the server says, and no
+// other backend is tried.
+TEST(DownloadWindowTest, ClosingTheWindowDuringATryLetsItFinishAndStopsTheLadder)
+{
+    Watchdog dog;
     TempDir temp;
     TraceLog log;
-    ProgressWindow window;
-    orv::Downloader downloader;
-};
-
-TEST_F(VisibleWindowTest, QuitSeenWhileWaitingSetsCloseRequestedAndTheOutcomeIsShown)
-{
-    const DWORD caller = ::GetCurrentThreadId();
-    const bool result = DownloaderTestAccess::RunAttempt(downloader, [caller]() {
-        ::PostThreadMessageW(caller, WM_QUIT, 0, 0);
-        ::Sleep(300);
-        return false;
-    });
-    EXPECT_FALSE(result);
-    EXPECT_TRUE(window.closeRequested) << "the caller did not pump while the try ran";
-    EXPECT_EQ(DownloadLine(), L"Download attempt failed; trying next method...");
-
-    EXPECT_TRUE(DownloaderTestAccess::RunAttempt(downloader, []() { return true; }));
-    EXPECT_EQ(DownloadLine(), L"Download completed.");
-}
-
-TEST_F(VisibleWindowTest, ClosingTheWindowDuringTheFirstTryLetsItFinishAndStops)
-{
-    REQUIRE_SERVERS();
-    Watchdog dog;
-    // The server answers 404 only after a pause; the window is closed in it.
-    const std::wstring url = Servers().fault + L"slow-status?ms=1500&code=404";
+    log.Open(temp.Path());
+    ProgressWindow window(false);
+    ASSERT_TRUE(window.Create());
+    orv::Downloader downloader(log, window);
     const HWND target = window.window;
-    UniqueHandle closer(::CreateThread(
-        nullptr, 0,
-        [](LPVOID hwnd) -> DWORD {
-            ::Sleep(400);
-            ::PostMessageW(static_cast<HWND>(hwnd), WM_CLOSE, 0, 0);
-            return 0;
-        },
-        target, 0, nullptr));
-    ASSERT_TRUE(closer.Valid());
+    bool closedDuringTheTry = false;
+    const std::wstring gate = downloadtest::UniqueGate(L"close");
+    std::thread closer([&] {
+        if (downloadtest::AskFaultServer(L"arrived?name=" + gate)) {
+            DWORD_PTR result = 0;
+            closedDuringTheTry = ::SendMessageTimeoutW(target, WM_CLOSE, 0, 0, SMTO_NORMAL, 20000, &result) != 0;
+        }
+        downloadtest::AskFaultServer(L"open?name=" + gate);
+    });
     std::vector<DownloadAttempt> attempts;
-    EXPECT_FALSE(downloader.Download(url, temp / L"updater.xml", attempts, false));
-    ::WaitForSingleObject(closer.Get(), INFINITE);
-
+    EXPECT_FALSE(downloader.Download(Server("fault") + L"hold?name=" + gate + L"&code=404", temp / L"x", attempts, false));
+    closer.join();
+    EXPECT_TRUE(closedDuringTheTry) << "the caller did not pump while the try ran";
     EXPECT_TRUE(window.closeRequested);
-    ASSERT_EQ(attempts.size(), 1u);
-    EXPECT_EQ(attempts[0].backend, L"WinHTTP");
-    EXPECT_EQ(attempts[0].result, L"HTTP status 404") << "the first try was cut short";
-    EXPECT_EQ(DownloadMessages(log.path).size(), 1u);
+    EXPECT_EQ(Tries(attempts), L"WinHTTP=HTTP status 404");
 }
 
 } // namespace

@@ -14,25 +14,12 @@ inline PackageEntry Entry(const std::wstring& name, const std::wstring& version,
     return entry;
 }
 
-// One line per entry: name "=" version, and " !" when serverMissing is set.
-inline std::vector<std::wstring> Describe(const PackageList& list)
+// The list as one text: "name=version" per entry, " !" marking serverMissing, "; " between.
+inline std::wstring Describe(const PackageList& list)
 {
-    std::vector<std::wstring> lines;
+    std::wstring text;
     for (const PackageEntry& entry : list) {
-        lines.push_back(entry.name + L"=" + entry.version + (entry.serverMissing ? L" !" : L""));
+        text += (text.empty() ? L"" : L"; ") + entry.name + L"=" + entry.version + (entry.serverMissing ? L" !" : L"");
     }
-    return lines;
-}
-
-const std::wstring kNoVersionNode = L"The XML does not contain a <version> node.";
-const std::wstring kVersionNodeIncomplete = L"The <version> node is incomplete.";
-const std::wstring kIncompleteOpeningTag = L"Manifest entry has an incomplete opening tag: ";
-const std::wstring kNoClosingTag = L"Manifest entry has no closing tag: ";
-const std::wstring kNoSafeEntries = L"The <version> node contains no safe .zip package entries.";
-
-// Whether error is one of the reader's own texts (the last two carry a name).
-inline bool IsReaderErrorText(const std::wstring& error)
-{
-    return error == kNoVersionNode || error == kVersionNodeIncomplete || error == kNoSafeEntries ||
-           error.rfind(kIncompleteOpeningTag, 0) == 0 || error.rfind(kNoClosingTag, 0) == 0;
+    return text;
 }

@@ -4,101 +4,64 @@
 
 namespace {
 
-struct JoinCase {
-    const wchar_t* base;
-    const wchar_t* relative;
-    const wchar_t* expected;
-};
-
 TEST(PathTextTest, JoinPathFollowsSeparatorAndDriveRules)
 {
-    const JoinCase cases[] = {
-        {L"C:\\App", L"bin\\x.dll", L"C:\\App\\bin\\x.dll"},
-        {L"C:\\App\\", L"bin\\x.dll", L"C:\\App\\bin\\x.dll"},
-        {L"C:\\App/", L"x", L"C:\\App/x"},
-        {L"C:\\App", L"D:\\x", L"D:\\x"},
-        {L"C:\\App", L"D:", L"D:"},
-        {L"C:\\App", L"\\x", L"C:\\App\\x"},
-        {L"C:\\App", L"/x", L"C:\\App/x"},
-        {L"C:\\App\\", L"\\x", L"C:\\App\\\\x"},
-        {L"", L"x", L"x"},
-        {L"C:\\App", L"", L"C:\\App"},
-        {L"a", L"b", L"a\\b"},
-        {L"C:\\App", L"x", L"C:\\App\\x"},
+    const struct {
+        const wchar_t* base;
+        const wchar_t* relative;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"C:\\App", L"bin\\x.dll", L"C:\\App\\bin\\x.dll"}, {L"C:\\App\\", L"x", L"C:\\App\\x"},
+        {L"C:\\App/", L"x", L"C:\\App/x"},                   {L"C:\\App", L"D:\\x", L"D:\\x"},
+        {L"C:\\App", L"\\x", L"C:\\App\\x"},                 {L"C:\\App\\", L"\\x", L"C:\\App\\\\x"},
+        {L"", L"x", L"x"},                                   {L"C:\\App", L"", L"C:\\App"},
     };
-    for (const JoinCase& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(JoinPath(c.base, c.relative), c.expected) << c.base << L" + " << c.relative;
     }
 }
 
-TEST(PathTextTest, ParentPathKeepsDriveRoots)
+TEST(PathTextTest, ParentNameAndStem)
 {
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"C:\\x.txt", L"C:\\"},    {L"x.txt", L""},          {L"C:\\a\\b", L"C:\\a"},
-        {L"C:/a/b", L"C:/a"},       {L"\\x", L""},            {L"", L""},
-        {L"C:\\", L"C:\\"},         {L"ab\\c", L"ab"},        {L"\\\\srv\\share\\f", L"\\\\srv\\share"},
-        {L"C:\\a\\", L"C:\\a"},     {L"C:x\\y", L"C:x"},
+    const struct {
+        const wchar_t* path;
+        const wchar_t* parent;
+        const wchar_t* name;
+        const wchar_t* stem;
+    } cases[] = {
+        {L"C:\\x.txt", L"C:\\", L"x.txt", L"x"},           {L"C:/a/pkg.v2.zip", L"C:/a", L"pkg.v2.zip", L"pkg.v2"},
+        {L"x.txt", L"", L"x.txt", L"x"},                   {L"C:\\a\\", L"C:\\a", L"", L""},
+        {L"\\\\srv\\share\\f", L"\\\\srv\\share", L"f", L"f"}, {L"C:\\a\\.hidden", L"C:\\a", L".hidden", L""},
+        {L"dir.d\\README", L"dir.d", L"README", L"README"}, {L"C:\\", L"C:\\", L"", L""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ParentPath(c.first), c.second) << c.first;
+        EXPECT_EQ(ParentPath(c.path), c.parent) << c.path;
+        EXPECT_EQ(FileNamePart(c.path), c.name) << c.path;
+        EXPECT_EQ(FileStem(c.path), c.stem) << c.path;
     }
 }
 
-TEST(PathTextTest, FileNameAndStem)
+TEST(PathTextTest, RootsTrailingSeparatorsTrimmingAndCase)
 {
-    EXPECT_EQ(FileNamePart(L"C:\\a\\b.txt"), L"b.txt");
-    EXPECT_EQ(FileNamePart(L"C:/a/b.txt"), L"b.txt");
-    EXPECT_EQ(FileNamePart(L"plain"), L"plain");
-    EXPECT_EQ(FileNamePart(L"C:\\a\\"), L"");
-    EXPECT_EQ(FileStem(L"C:\\a\\pkg.v2.zip"), L"pkg.v2");
-    EXPECT_EQ(FileStem(L"C:\\a\\README"), L"README");
-    EXPECT_EQ(FileStem(L"C:\\a\\.hidden"), L"");
-    EXPECT_EQ(FileStem(L"dir.d\\file"), L"file");
-}
-
-TEST(PathTextTest, TrimAndCaseInsensitiveComparisons)
-{
+    // Every spelling of a drive, volume or share root, and the nearest texts
+    // that are not roots.
+    for (const wchar_t* root : {L"c:\\", L"Z:\\", L"\\", L"/", L"c:/", L"c:", L"D:\\\\", L"\\\\?\\C:\\",
+                                L"\\\\?\\c:", L"//?/C:/", L"\\\\.\\C:\\", L"\\\\server\\share", L"\\\\server\\share\\",
+                                L"\\\\server", L"\\\\?\\UNC\\server\\share\\", L"\\\\?\\unc\\server",
+                                L"\\\\?\\Volume{0b1c2d3e-0000-0000-0000-100000000000}\\", L"\\\\"}) {
+        EXPECT_TRUE(IsRootPathText(root)) << root;
+    }
+    for (const wchar_t* folder : {L"c:\\a", L"1:\\", L"", L"\\\\?\\C:\\a", L"\\\\server\\share\\a",
+                                  L"\\\\?\\UNC\\server\\share\\a", L"\\\\?\\uncle\\a", L"\\a\\b\\c", L"ab"}) {
+        EXPECT_FALSE(IsRootPathText(folder)) << folder;
+    }
+    EXPECT_EQ(StripTrailingSeparators(L"D:\\App\\\\/"), L"D:\\App");
+    EXPECT_EQ(StripTrailingSeparators(L"D:\\"), L"D:\\");
     EXPECT_EQ(TrimWhitespace(L" \t\r\n\v\f a b \r\n"), L"a b");
-    EXPECT_EQ(TrimWhitespace(L"   "), L"");
-    EXPECT_EQ(TrimWhitespace(L""), L"");
-    EXPECT_TRUE(EqualsNoCase(L"/SILENT", L"/silent"));
-    EXPECT_FALSE(EqualsNoCase(L"/silent ", L"/silent"));
     EXPECT_TRUE(StartsWithNoCase(L"/InstallPath:C:\\x", L"/installpath:"));
     EXPECT_FALSE(StartsWithNoCase(L"/inst", L"/installpath:"));
     EXPECT_TRUE(EndsWithNoCase(L"Package.ZIP", L".zip"));
     EXPECT_FALSE(EndsWithNoCase(L"zip", L".zip"));
-    EXPECT_TRUE(EndsWithNoCase(L"x", L""));
-}
-
-TEST(PathTextTest, RootTextsAndTrailingSeparators)
-{
-    EXPECT_TRUE(IsRootPathText(L"c:\\"));
-    EXPECT_TRUE(IsRootPathText(L"Z:\\"));
-    EXPECT_TRUE(IsRootPathText(L"\\"));
-    EXPECT_TRUE(IsRootPathText(L"/"));
-    EXPECT_FALSE(IsRootPathText(L"c:\\a"));
-    EXPECT_FALSE(IsRootPathText(L"1:\\"));
-    EXPECT_FALSE(IsRootPathText(L"c:/"));
-    EXPECT_FALSE(IsRootPathText(L""));
-    EXPECT_EQ(StripTrailingSeparators(L"D:\\App\\\\/"), L"D:\\App");
-    EXPECT_EQ(StripTrailingSeparators(L"D:\\"), L"D:\\");
-    EXPECT_EQ(StripTrailingSeparators(L"D:\\a\\"), L"D:\\a");
-}
-
-TEST(PathTextTest, QuoteArgumentEscapesForTheStandardSplitter)
-{
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"", L"\"\""},
-        {L"plain", L"\"plain\""},
-        {L"C:\\Program Files\\", L"\"C:\\Program Files\\\\\""},
-        {L"say \"hi\"", L"\"say \\\"hi\\\"\""},
-        {L"a\\\"b", L"\"a\\\\\\\"b\""},
-        {L"a\\\\b", L"\"a\\\\b\""},
-        {L"\\\\srv\\s\\\\", L"\"\\\\srv\\s\\\\\\\\\""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(QuoteArgument(c.first), c.second) << c.first;
-    }
 }
 
 } // namespace

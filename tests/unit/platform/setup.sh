@@ -9,6 +9,8 @@ echo "outside file" > "$data/link-fixture/outside/keep.txt"
 echo "deep file" > "$data/link-fixture/outside/nested/deep.txt"
 echo "inside" > "$data/link-fixture/tree/sub/inside.txt"
 ln -s ../outside "$data/link-fixture/tree/link"
+# The same link where a whole folder to remove should be.
+ln -s outside "$data/link-fixture/top-link"
 
 # A spare drive letter of the test prefix pointing at a scratch folder, so
 # the refusal to delete a drive root is tried on a root whose loss is harmless.

@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""./run demo: one real update of a sample ORV installation.
+
+A sample install folder with old versions (real version resources, a sample
+database, a user's own report), three update packages and their manifest
+served by nginx on loopback, and the real OrvUpdaterW7.exe (the test build)
+run under Wine with "/autoinstall" and its window on the virtual display.
+Prints what a user would want to see, then runs the updater once more to
+show that the product is up to date. Everything it starts is stopped by
+process id; its files stay in the build tree.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BUILD = Path(sys.argv[1])
+WINE_RUN, PREFIX = sys.argv[2], sys.argv[3]
+
+OLD, NEW = "27.0.1.0", "27.1.0.0"
+WORK = BUILD / "demo-run"
+INSTALL = WORK / "ORV Suite"
+DOCROOT = WORK / "server"
+SAMPLES = BUILD / "demo"
+EXE = BUILD / "bin" / "OrvUpdaterW7.exe"
+ANSWERER = BUILD / "tools" / "BoxAnswerer.exe"
+
+
+def winpath(path) -> str:
+    return "Z:" + str(Path(path).absolute()).replace("/", "\\")
+
+
+def wine(*args, wait=True):
+    proc = subprocess.Popen([WINE_RUN, PREFIX] + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    return proc.wait(timeout=600) if wait else proc
+
+
+def file_version(path: Path) -> str:
+    """The file version from the version resource (7z reads PE resources)."""
+    if not path.exists():
+        return "-"
+    text = subprocess.run(["7z", "x", "-so", str(path), ".rsrc/version.txt"], capture_output=True).stdout
+    found = re.search(r"FILEVERSION\s+(\d+),(\d+),(\d+),(\d+)", text.decode("utf-16-le", "replace"))
+    return ".".join(found.groups()) if found else "no version"
+
+
+def manifest(packages: dict) -> str:
+    rows = "".join("    <%s>%s</%s>\r\n" % (n, v, n) for n, v in packages.items())
+    return '<?xml version="1.0" encoding="utf-8"?>\r\n<Updater>\r\n  <version>\r\n%s  </version>\r\n</Updater>\r\n' % rows
+
+
+PACKAGES = {
+    "Orvw_Lum.zip": {"Orvw_Lum.exe": SAMPLES / ("DemoMain-%s.exe" % NEW),
+                     "Reports/Monthly.rpt": b"Monthly report template shipped with 27.1\r\n",
+                     "Help/Getting Started.txt": b"What is new in ORV 27.1\r\n"},
+    "OrvReports.zip": {"OrvReports.dll": SAMPLES / ("DemoReports-%s.dll" % NEW),
+                       "Templates/Invoice.xml": b"<invoice version=\"27.1\"/>\r\n"},
+    "OrvData.zip": {"OrvData.json": b'{"schema": "27.1", "codes": 412}\r\n',
+                    "Data/Codes.csv": b"code;name\r\n1;ORV\r\n"},
+}
+MAIN_FILES = {"Orvw_Lum.zip": "Orvw_Lum.exe", "OrvReports.zip": "OrvReports.dll", "OrvData.zip": "OrvData.json"}
+
+
+def prepare():
+    shutil.rmtree(WORK, ignore_errors=True)
+    (INSTALL / "Reports").mkdir(parents=True)
+    shutil.copyfile(SAMPLES / ("DemoMain-%s.exe" % OLD), INSTALL / "Orvw_Lum.exe")
+    shutil.copyfile(SAMPLES / ("DemoReports-%s.dll" % OLD), INSTALL / "OrvReports.dll")
+    (INSTALL / "OrvData.json").write_bytes(b'{"schema": "27.0", "codes": 398}\r\n')
+    (INSTALL / "orvMain.accdb").write_bytes(b"Standard Jet DB sample database " * 512)
+    (INSTALL / "Reports" / "Monthly.rpt").write_bytes(b"The customer's own monthly report\r\n")
+    (INSTALL / "updater-w7.xml").write_text(manifest({n: OLD for n in PACKAGES}), newline="")
+    folder = DOCROOT / "ORVW"
+    folder.mkdir(parents=True)
+    for name, files in PACKAGES.items():
+        with zipfile.ZipFile(folder / name, "w", zipfile.ZIP_DEFLATED) as z:
+            for entry, data in files.items():
+                z.writestr(entry, data.read_bytes() if isinstance(data, Path) else data)
+    (folder / "updater.xml").write_text(manifest({n: NEW for n in PACKAGES}), newline="")
+
+
+def start_server() -> str:
+    out = subprocess.run([sys.executable, ROOT / "tests" / "servers" / "testservers.py", "start", "--http-only",
+                          "--docroot", DOCROOT, "--dir", WORK / "nginx"], check=True, capture_output=True,
+                         text=True).stdout
+    values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+    return values["http"] + "ORVW/"
+
+
+def stop_server():
+    subprocess.run([sys.executable, ROOT / "tests" / "servers" / "testservers.py", "stop", "--dir", WORK / "nginx"],
+                   check=False, capture_output=True)
+
+
+def read_box(record: Path) -> dict:
+    box = {}
+    for line in record.read_text(encoding="utf-8").splitlines():
+        key, _, value = line.partition("=")
+        box[key] = re.sub(r"\\(.)", lambda m: {"n": "\n", "r": ""}.get(m.group(1), m.group(1)), value)
+    return box
+
+
+def run_updater(server: str, shot: Path):
+    """One run with the window; the final message box is photographed, then
+    answered with OK. Returns the exit code and the box."""
+    record = WORK / (shot.stem + ".txt")
+    watcher = wine(ANSWERER, "/press:none", "/caption:OrvUpdaterW7", "/timeout:300000", "/out:" + winpath(record),
+                   wait=False)
+    updater = wine(EXE, "/autoinstall", "/installpath:" + winpath(INSTALL), "/server:" + server, wait=False)
+    watcher.wait(timeout=330)
+    time.sleep(0.5)
+    subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", str(shot)], check=False)
+    wine(ANSWERER, "/press:ok", "/caption:OrvUpdaterW7")
+    return updater.wait(timeout=120), read_box(record) if record.exists() else {}
+
+
+def state_versions(path: Path) -> dict:
+    text = path.read_bytes().decode("utf-8") if path.exists() else ""
+    return dict(re.findall(r"<([^ >/]+\.zip)[^>]*>([^<]*)<", text))
+
+
+def main():
+    prepare()
+    before = {n: (state_versions(INSTALL / "updater-w7.xml").get(n, "-"), file_version(INSTALL / f))
+              for n, f in MAIN_FILES.items()}
+    server = start_server()
+    try:
+        print("Sample install folder: %s\nUpdate server:         %s\n" % (INSTALL, server))
+        code, box = run_updater(server, WORK / "final-box.png")
+        after = {n: (state_versions(INSTALL / "updater-w7.xml").get(n, "-"), file_version(INSTALL / f))
+                 for n, f in MAIN_FILES.items()}
+        print("Package            state before -> after      main file version before -> after")
+        for name in PACKAGES:
+            print("%-18s %-9s -> %-14s %-10s -> %s" % (name, before[name][0], after[name][0], before[name][1],
+                                                         after[name][1]))
+        for folder in sorted(INSTALL.glob("Tarn*")):
+            print("\nBackup folder %s:" % folder)
+            for path in sorted(p for p in folder.rglob("*") if p.is_file()):
+                print("  %s (%d bytes)" % (path.relative_to(folder), path.stat().st_size))
+        print("\nThe customer's own report kept: %s" % (INSTALL / "Reports" / "Monthly.rpt").read_text().strip())
+        launched = INSTALL / "Orvw_Lum.exe.launched"
+        print("Main program launched after the update: %s" % ("yes" if launched.exists() else "no"))
+        print("\nLast lines of the trace log (%s):" % (INSTALL / "updater-w7-trace.log"))
+        lines = (INSTALL / "updater-w7-trace.log").read_text(encoding="utf-8").splitlines()
+        for line in lines[-14:]:
+            print("  " + line)
+        print("\nFinal message box: %r" % box.get("text", "(none seen)"))
+        print("Screenshot of it:  %s" % (WORK / "final-box.png"))
+        print("Exit code: %d" % code)
+
+        code2, box2 = run_updater(server, WORK / "second-run-box.png")
+        print("\nSecond run: %r, exit code %d (screenshot %s)" % (box2.get("text", "(none seen)"), code2,
+                                                                 WORK / "second-run-box.png"))
+    finally:
+        stop_server()
+    print("\nEverything the demo made is in %s" % WORK)
+    return 0 if code == 0 and code2 == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

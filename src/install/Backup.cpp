@@ -1,0 +1,122 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <vector>
+
+#include "install/InstallRules.h"
+#include "install/Installer.h"
+#include "log/TraceLog.h"
+#include "platform/Handles.h"
+#include "ui/ProgressWindow.h"
+#include "zip/PathSafety.h"
+
+namespace {
+
+// Searched in this order, so the main database is saved first.
+const wchar_t* const kDatabasePatterns[] = {L"orv*.accdb", L"orv*.mdb"};
+
+// The file names a pattern finds in the install folder itself. The pattern
+// alone is not trusted (short names let "orv*.mdb" match "orvnotes.mdbx"),
+// so every name must also pass the database name rule.
+std::vector<std::wstring> ListDatabaseFiles(const std::wstring& pattern)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(::FindFirstFileW(pattern.c_str(), &entry));
+    if (!find) {
+        return names;
+    }
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsDatabaseFileName(entry.cFileName)) {
+            names.push_back(entry.cFileName);
+        }
+    } while (::FindNextFileW(find.Get(), &entry));
+    return names;
+}
+
+std::wstring LowerCase(std::wstring text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))); });
+    return text;
+}
+
+} // namespace
+
+namespace orv {
+
+bool Installer::BackupDatabases(InstallResult& result)
+{
+    bool ok = true;
+    for (const wchar_t* pattern : kDatabasePatterns) {
+        for (const std::wstring& name : ListDatabaseFiles(JoinPath(installFolder, pattern))) {
+            progress->SetDetail(L"Backing up database " + name);
+            if (!BackupExistingFile(JoinPath(installFolder, name), result)) {
+                ok = false;
+            }
+        }
+    }
+    if (ok) {
+        log->Info(L"Tarn database backup PASS");
+    }
+    return ok;
+}
+
+bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& result)
+{
+    if (!FileExists(path)) {
+        return true;
+    }
+    // Only the first backup of a run holds the state from before the run.
+    const std::wstring key = LowerCase(path);
+    if (backedUpFiles.count(key) != 0) {
+        return true;
+    }
+    const std::wstring relative = RelativeToInstallFolder(path, installFolder);
+    if (relative.empty() || !IsSafeRelativePath(relative)) {
+        result.failedFiles.push_back(path);
+        log->Fail(L"Tarn backup rejected unsafe target path | " + path);
+        return false;
+    }
+    if (!EnsureBackupFolder()) {
+        result.failedFiles.push_back(path);
+        return false;
+    }
+    const std::wstring backup = JoinPath(backupFolder, relative);
+    std::wstring error;
+    if (!CopyFileVerified(path, backup, error, Tick())) {
+        result.failedFiles.push_back(path);
+        log->Fail(L"Tarn backup failed; original will not be replaced | Source=" + path + L" | Backup=" + backup +
+                  L" | " + error);
+        return false;
+    }
+    backedUpFiles.insert(key);
+    log->Info(L"Tarn backup PASS | Source=" + path + L" | Backup=" + backup);
+    return true;
+}
+
+bool Installer::EnsureBackupFolder()
+{
+    if (!backupFolder.empty()) {
+        return true;
+    }
+    SYSTEMTIME today{};
+    ::GetLocalTime(&today);
+    for (uint32_t attempt = 0; attempt < kBackupFolderAttempts; ++attempt) {
+        const std::wstring full =
+            JoinPath(installFolder, BackupFolderName(today.wYear, today.wMonth, today.wDay, attempt));
+        if (DirectoryExists(full)) {
+            continue;
+        }
+        if (CreateDirectories(full)) {
+            backupFolder = full;
+            log->Info(L"Tarn backup folder created | " + full);
+            return true;
+        }
+    }
+    log->Fail(L"Tarn backup folder could not be created under | " + installFolder);
+    return false;
+}
+
+} // namespace orv

@@ -1,0 +1,97 @@
+#include "install/InstallRules.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "install/Installer.h"
+#include "manifest/Version.h"
+#include "platform/PathText.h"
+
+namespace {
+
+bool EndsWith(const std::wstring& text, const std::wstring& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+} // namespace
+
+namespace orv {
+
+bool IsUpdaterExecutableName(const std::wstring& path)
+{
+    const std::wstring name = LowerAscii(FileNamePart(path));
+    return name == L"orvupdater.exe" || name == L"orvupdaterw7.exe";
+}
+
+} // namespace orv
+
+std::wstring LowerAscii(std::wstring text)
+{
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        }
+    }
+    return text;
+}
+
+uint32_t RetryPauseMs(uint32_t attempt)
+{
+    return attempt * 300;
+}
+
+std::wstring SideFilePath(const std::wstring& target, uint32_t processId)
+{
+    return target + L".orv-new-" + std::to_wstring(processId);
+}
+
+std::wstring RelativeToRoot(const std::wstring& full, const std::wstring& root)
+{
+    const size_t start = full.find_first_not_of(L"\\/", std::min(root.size(), full.size()));
+    return start == std::wstring::npos ? std::wstring() : full.substr(start);
+}
+
+std::wstring RelativeToInstallFolder(const std::wstring& path, const std::wstring& installFolder)
+{
+    std::wstring root = installFolder;
+    if (!root.empty() && root.back() != L'\\') {
+        root += L'\\';
+    }
+    return StartsWithNoCase(path, root) ? path.substr(root.size()) : std::wstring();
+}
+
+bool IsDatabaseFileName(const std::wstring& name)
+{
+    const std::wstring lower = LowerAscii(name);
+    return lower.compare(0, 3, L"orv") == 0 && (EndsWith(lower, L".accdb") || EndsWith(lower, L".mdb"));
+}
+
+std::wstring BackupFolderName(uint16_t year, uint16_t month, uint16_t day, uint32_t attempt)
+{
+    wchar_t date[16] = {};
+    std::swprintf(date, 16, L"%04u%02u%02u", static_cast<unsigned>(year), static_cast<unsigned>(month),
+                  static_cast<unsigned>(day));
+    std::wstring name = L"Tarn" + std::wstring(date);
+    if (attempt > 0) {
+        name += std::to_wstring(attempt);
+    }
+    return name;
+}
+
+bool IncomingUpdaterMayReplace(const std::wstring& incomingVersion, const std::wstring& installedVersion)
+{
+    bool bothValid = false;
+    const int order = CompareVersions(incomingVersion, installedVersion, &bothValid);
+    return !bothValid || order > 0;
+}
+
+std::wstring StagedExecutableName(uint32_t processId, uint32_t tick)
+{
+    return L"OrvUpdaterW7-" + ProcessTickStamp(processId, tick) + L".exe";
+}
+
+std::wstring ProcessTickStamp(uint32_t processId, uint32_t tick)
+{
+    return std::to_wstring(processId) + L"-" + std::to_wstring(tick);
+}

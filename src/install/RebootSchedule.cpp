@@ -1,0 +1,53 @@
+#include <windows.h>
+
+#include "install/InstallRules.h"
+#include "install/Installer.h"
+#include "install/Reboot.h"
+#include "log/TraceLog.h"
+
+const wchar_t kRebootStageFolderName[] = L".orvw7-reboot-pending";
+const wchar_t kPendingStateFileName[] = L"pending-updater-w7.xml";
+const wchar_t kStateFileName[] = L"updater-w7.xml";
+
+std::wstring MakeProcessTickStamp()
+{
+    return ProcessTickStamp(::GetCurrentProcessId(), ::GetTickCount());
+}
+
+namespace orv {
+
+bool Installer::ScheduleAtReboot(const std::wstring& source, const std::wstring& target, InstallResult& result)
+{
+    // The updater's own file is replaced only by the self-update chain.
+    if (IsUpdaterExecutableName(target) || dryRun) {
+        return false;
+    }
+    const std::wstring stage = JoinPath(installFolder, kRebootStageFolderName);
+    if (!CreateDirectories(stage)) {
+        return false;
+    }
+    const std::wstring staged = JoinPath(stage, MakeProcessTickStamp() + L"-" + FileNamePart(target));
+    std::wstring error;
+    if (!CopyFileVerified(source, staged, error, Tick())) {
+        // A copy that broke off part-way (a full disk) may leave its partial
+        // file behind; in the stage folder it would hold back the pending
+        // state for good, and it was never registered to be moved.
+        DeleteFileIfPresent(staged);
+        log->Fail(L"Restart staging copy failed | Source=" + source + L" | Target=" + target + L" | " + error);
+        return false;
+    }
+    if (!::MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        const DWORD code = ::GetLastError();
+        log->Fail(L"Restart scheduling failed | Source=" + staged + L" | Target=" + target + L" | " +
+                  Win32ErrorText(code));
+        // The stage folder holds only copies the system is expected to move.
+        DeleteFileIfPresent(staged);
+        return false;
+    }
+    result.rebootRequired = true;
+    result.rebootFiles.push_back(target);
+    log->Warn(L"Restart replacement scheduled | Source=" + staged + L" | Target=" + target);
+    return true;
+}
+
+} // namespace orv

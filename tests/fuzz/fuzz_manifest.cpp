@@ -1,0 +1,43 @@
+// Manifest documents: whatever a document yields, the state document written
+// from it, in any order of entries, reads back as the same list.
+#include "FuzzSupport.h"
+#include "manifest/Manifest.h"
+
+namespace {
+
+bool SameLists(const PackageList& a, const PackageList& b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].name != b[i].name || a[i].version != b[i].version || a[i].serverMissing != b[i].serverMissing) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    PackageList read;
+    std::wstring error;
+    if (!ParseManifestText(Utf16Units(data, size), read, error)) {
+        FUZZ_CHECK(!error.empty());
+        return 0;
+    }
+    // The session records packages one by one, so a state list need not keep
+    // the order of any document.
+    PackageList reversed;
+    for (size_t i = read.size(); i-- > 0;) {
+        SetEntry(reversed, read[i]);
+    }
+    for (const PackageList* list : {&read, &reversed}) {
+        PackageList again;
+        FUZZ_CHECK(ParseManifestText(BuildStateText(*list), again, error));
+        FUZZ_CHECK(SameLists(*list, again));
+    }
+    return 0;
+}
