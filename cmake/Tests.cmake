@@ -132,6 +132,9 @@ include(${CMAKE_SOURCE_DIR}/demo/Demo.cmake)
 # Loopback servers for the tests that download.
 include(${CMAKE_SOURCE_DIR}/tests/servers/Servers.cmake)
 
+# The crash-safety sweep (it needs the servers).
+include(${CMAKE_SOURCE_DIR}/tests/faults/Faults.cmake)
+
 # Message boxes are answered by a helper that looks for them across the one
 # Wine desktop by their caption, and the screenshot needs its window
 # unobstructed: the scenarios take turns. Unit tests only ever look at

@@ -56,8 +56,16 @@ bool UsesSingleInstance(const RunOptions& options)
 
 } // namespace
 
+#ifdef ORV_TEST_BUILD
+// Counts the disk changes of this process and can end it at one of them.
+void ArmFaultPoints();
+#endif
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+#ifdef ORV_TEST_BUILD
+    ArmFaultPoints();
+#endif
     // No system error dialog may block an unattended run.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(NativeCrashFilter);

@@ -29,6 +29,8 @@ struct PackageRun {
     std::vector<std::wstring> failures;
     std::vector<std::wstring> rebootFiles;
     bool anyRebootPending = false;
+    // A package brought a new updater that the hand-over has yet to put in.
+    bool handOverPending = false;
     bool restartNow = false;
 };
 
@@ -109,7 +111,14 @@ void RecordInstall(Session& s, PackageRun& run, const PackageEntry& package, con
         // Neither list changes: the next run selects the package again.
         s.log.Fail(L"Package install incomplete; updater-w7.xml remains pending | File=" + package.name);
     } else if (!result.rebootRequired) {
-        SetEntry(s.localPackages, package);
+        // The package that carries a new updater is in place only once the
+        // hand-over has swapped the executable: until then only the pending
+        // state names it, and the hand-over's clean-up run promotes that.
+        if (result.selfUpdateHandled && !s.options.dryRun) {
+            run.handOverPending = true;
+        } else {
+            SetEntry(s.localPackages, package);
+        }
         SetEntry(run.pendingPackages, package);
         s.log.Info(L"Package install PASS | File=" + package.name);
     } else {
@@ -164,7 +173,7 @@ void InstallPackages(Session& s, PackageRun& run)
 
 void RecordPendingState(Session& s, PackageRun& run)
 {
-    if (!run.anyRebootPending) {
+    if (!run.anyRebootPending && !run.handOverPending) {
         return;
     }
     std::wstring error;
@@ -173,7 +182,9 @@ void RecordPendingState(Session& s, PackageRun& run)
         run.failures.push_back(L"pending-updater-w7.xml (write failed)");
         return;
     }
-    RegisterRunOnce(s.options.installPath, s.profile, s.log);
+    if (run.anyRebootPending) {
+        RegisterRunOnce(s.options.installPath, s.profile, s.log);
+    }
 }
 
 void ShowOutcome(Session& s, PackageRun& run)
@@ -220,6 +231,10 @@ void RunPackagePhase(Session& s)
     if (!UserAgreesToInstall(s)) {
         return;
     }
+    // Extraction folders are named by their place in this run's list, so
+    // one left by an interrupted run would never be reused or removed.
+    DeleteTree(s.extractDir);
+    CreateDirectories(s.extractDir);
     PackageRun run(s);
     run.downloadServers = DownloadServers(s);
     InstallPackages(s, run);

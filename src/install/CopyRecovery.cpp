@@ -74,6 +74,9 @@ bool Installer::CopyWithRecovery(const std::wstring& source, const std::wstring&
         log->Fail(L"Install directory create failed | " + folder);
         return false;
     }
+    // A run that was cut off between its copy and its rename left a side
+    // file named after its own process id: ours would never meet it.
+    DeleteMatchingFiles(target + L".orv-new-*");
     const std::wstring side = SideFilePath(target, ::GetCurrentProcessId());
     DWORD lastError = 0;
     for (uint32_t attempt = 1; attempt <= kCopyAttempts; ++attempt) {

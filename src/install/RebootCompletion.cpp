@@ -12,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 #include "platform/Launch.h"
+#include "selfupdate/SelfUpdate.h"
 
 namespace {
 
@@ -34,6 +35,12 @@ void PromotePendingManifest(const std::wstring& installFolder, TraceLog& log)
     // made yet: the pending state would claim files that are not in place.
     if (DirectoryHasEntries(stage)) {
         log.Warn(L"Pending reboot replacements still exist; pending updater-w7.xml was not promoted.");
+        return;
+    }
+    // A staged updater not yet swapped in: the pending state names its
+    // package, whose executable is not in place.
+    if (DirectoryHasEntries(JoinPath(installFolder, kSelfUpdateStageFolderName))) {
+        log.Warn(L"Self-update replacement still pending; pending updater-w7.xml was not promoted.");
         return;
     }
     if (!::MoveFileExW(pending.c_str(), state.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -264,6 +264,23 @@ bool DeleteTree(const std::wstring& folder)
     return !DirectoryExists(folder);
 }
 
+bool DeleteMatchingFiles(const std::wstring& pattern)
+{
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(::FindFirstFileW(pattern.c_str(), &entry));
+    if (!find) {
+        return true;
+    }
+    bool ok = true;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !DeleteFileIfPresent(JoinPath(ParentPath(pattern), entry.cFileName))) {
+            ok = false;
+        }
+    } while (::FindNextFileW(find.Get(), &entry));
+    return ok;
+}
+
 bool DirectoryHasEntries(const std::wstring& folder)
 {
     if (!DirectoryExists(folder)) {

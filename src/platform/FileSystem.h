@@ -44,6 +44,9 @@ uint64_t GetFileSize64(const std::wstring& path);
 bool CreateDirectories(const std::wstring& folder);
 bool DeleteFileIfPresent(const std::wstring& path);
 bool DeleteTree(const std::wstring& folder);
+// Deletes every file that a wildcard pattern finds (folders stay); false
+// when one of them could not be deleted.
+bool DeleteMatchingFiles(const std::wstring& pattern);
 bool DirectoryHasEntries(const std::wstring& folder);
 
 bool FilesEqual(const std::wstring& a, const std::wstring& b, const ProgressTick& tick = ProgressTick());

@@ -64,15 +64,34 @@ void DeleteWithRetries(const std::wstring& path, int attempts)
     }
 }
 
-// Removes the staged copy, and its folder once nothing else is left in it:
-// an older staged copy that is still there keeps the folder.
+// Removes the staged copy, then the copies of chains that broke before
+// their swap (a staged copy left in the folder holds back the pending
+// state), and the folder once nothing is left in it.
 void RemoveStagedCopy(const std::wstring& stagedPath)
 {
     DeleteWithRetries(stagedPath, kStageDeleteAttempts);
     const std::wstring stageFolder = ParentPath(stagedPath);
+    DeleteMatchingFiles(JoinPath(stageFolder, L"*"));
     if (DirectoryExists(stageFolder) && !DirectoryHasEntries(stageFolder)) {
         ::RemoveDirectoryW(stageFolder.c_str());
     }
+}
+
+// The staged copy that the running updater was swapped from, if any.
+std::wstring StagedCopyOf(const std::wstring& stageFolder, const std::wstring& running)
+{
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(::FindFirstFileW(JoinPath(stageFolder, L"*").c_str(), &entry));
+    if (!find) {
+        return std::wstring();
+    }
+    do {
+        const std::wstring staged = JoinPath(stageFolder, entry.cFileName);
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && FilesEqual(staged, running)) {
+            return staged;
+        }
+    } while (::FindNextFileW(find.Get(), &entry));
+    return std::wstring();
 }
 
 int RunPostSelfUpdateCleanup(const RunOptions& options, TraceLog& log)
@@ -110,12 +129,14 @@ void WaitForOldUpdater(uint32_t processId)
 }
 
 // Puts the old executable back after a failed swap, so the install folder
-// always keeps a working updater.
+// always keeps a working updater: moved over the target, never after
+// deleting it, so there is one at every moment.
 void RestoreOldUpdater(const std::wstring& target, const SideFiles& side)
 {
-    DeleteFileIfPresent(target);
     if (FileExists(side.backup)) {
         MoveReplacing(side.backup, target);
+    } else {
+        DeleteFileIfPresent(target);
     }
 }
 
@@ -150,8 +171,11 @@ int RunSelfReplacement(const RunOptions& options, TraceLog& log)
         log.Fail(L"Self-update replacement copy failed | " + error);
         return kCopyFailed;
     }
-    if (FileExists(options.target) && !MoveReplacing(options.target, side.backup)) {
-        log.Fail(L"Self-update backup move failed | " + Win32ErrorText(::GetLastError()));
+    // Copied aside, not moved: moved, the install folder would hold no
+    // updater until the new one is in, and a run cut off in between would
+    // leave the user none to start.
+    if (FileExists(options.target) && !CopyFileVerified(options.target, side.backup, error)) {
+        log.Fail(L"Self-update backup move failed | " + error);
         DeleteFileIfPresent(side.fresh);
         return kBackupFailed;
     }
@@ -172,6 +196,23 @@ bool HandleSelfUpdateRun(const RunOptions& options, TraceLog& log, int& exitCode
         return true;
     }
     return false;
+}
+
+void TidyFinishedSelfUpdate(const std::wstring& installFolder)
+{
+    const std::wstring running = GetModulePath();
+    if (!EqualsNoCase(ParentPath(running), installFolder)) {
+        return;
+    }
+    const std::wstring stageFolder = JoinPath(installFolder, kSelfUpdateStageFolderName);
+    const std::wstring swapped = StagedCopyOf(stageFolder, running);
+    if (!swapped.empty()) {
+        DeleteFileIfPresent(SideFilesOf(running).backup);
+        RemoveStagedCopy(swapped);
+    } else if (DirectoryExists(stageFolder) && !DirectoryHasEntries(stageFolder)) {
+        // Cut off after the last staged copy went, before its folder did.
+        ::RemoveDirectoryW(stageFolder.c_str());
+    }
 }
 
 bool LaunchPermanentUpdater(const RunOptions& options, const std::wstring& backupPath, TraceLog& log)

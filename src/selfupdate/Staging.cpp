@@ -7,13 +7,10 @@
 #include "manifest/Version.h"
 #include "platform/CommandLines.h"
 #include "platform/Launch.h"
-
-namespace {
+#include "selfupdate/SelfUpdate.h"
 
 // Below the install folder, so the staged copy and its target share a volume.
 const wchar_t kSelfUpdateStageFolderName[] = L".orvupdaterw7-selfupdate";
-
-} // namespace
 
 namespace orv {
 

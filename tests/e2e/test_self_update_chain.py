@@ -396,7 +396,9 @@ def test_a_real_update_replaces_the_running_updater_through_the_whole_chain(inst
     assert helper[0][1] == "Session start | Version=%s | Executable=%s" % (NEW, staged)
     assert orvtest.find(helper, "Self-update replacement PASS | Target=" + winpath(updater))
     assert permanent[0][1] == "Session start | Version=%s | Executable=%s" % (NEW, winpath(updater))
-    assert [m for _, m in permanent[1:]] == ["Self-update post-cleanup complete | Permanent updater is running.",
+    # The package is recorded once its updater is in: the clean-up run promotes the pending state.
+    assert [m for _, m in permanent[1:]] == ["Pending updater-w7.xml promoted after reboot completion.",
+                                             "Self-update post-cleanup complete | Permanent updater is running.",
                                              "Launch succeeded | " + winpath(app)]
     assert sorted(p.name for p in install.iterdir() if "selfupdate" in p.name) == []
     assert orvtest.read_state(install / "updater-w7.xml") == {"OrvUpdater.zip": NEW}

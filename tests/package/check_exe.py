@@ -33,6 +33,7 @@ def main():
     checks = [
         # The test build's fault triggers must never reach users.
         ("free of the test build's fault triggers", "/orvtest:".encode("utf-16-le") not in image),
+        ("free of the crash-safety sweep's fault points", "ORV_FAULT_".encode("utf-16-le") not in image),
         ("a PE32 i386 image", "file format pei-i386" in headers and re.search(r"^Magic\s+010b", headers, re.M)),
         ("the GUI subsystem", re.search(r"^Subsystem\s+00000002\b", headers, re.M)),
         ("only system DLLs imported (%s)" % ", ".join(dlls), dlls and set(dlls) <= ALLOWED_DLLS),
