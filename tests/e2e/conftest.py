@@ -44,3 +44,15 @@ def install(tmp_path):
     folder = tmp_path / "Install Folder"
     folder.mkdir()
     return folder
+
+
+@pytest.fixture
+def registry():
+    """Clears our RunOnce value and the delayed moves (a later wineserver start
+    would carry them out) before and after; gives a reader of registry values."""
+    def clear():
+        orvtest.wine(["reg", "delete", orvtest.SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f"])
+        orvtest.wine(["reg", "delete", orvtest.RUN_ONCE, "/v", "OrvUpdaterW7Finish", "/f"])
+    clear()
+    yield orvtest.registry_value
+    clear()
