@@ -242,7 +242,8 @@ class BoxAnswerer:
 
     def __init__(self, folder, press="default", caption=None, window_class=None, timeout_ms=20000):
         self.out = Path(folder) / ("boxes-%d.txt" % time.monotonic_ns())
-        args = [TOOLS_DIR / "BoxAnswerer.exe", "/press:" + press, "/timeout:%d" % timeout_ms, "/out:" + winpath(self.out)]
+        args = [TOOLS_DIR / "BoxAnswerer.exe", "/press:" + press, "/timeout:%d" % timeout_ms,
+                "/out:" + winpath(self.out)]
         args += (["/caption:" + caption] if caption is not None else []) + (
             ["/class:" + window_class] if window_class else [])
         self.proc = wine_start(args)

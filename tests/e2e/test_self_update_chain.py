@@ -183,7 +183,8 @@ def assert_lines(run, expected):
     got = orvtest.messages(run)[1:]
     assert len(got) == len(expected), got
     for line, want in zip(got, expected):
-        assert line.startswith(want) and re.search(r" \(Win32 \d+\)$", line) if want.endswith("| ") else line == want, line
+        prefix = want.endswith("| ")
+        assert line.startswith(want) and re.search(r" \(Win32 \d+\)$", line) if prefix else line == want, line
 
 
 @pytest.mark.parametrize("case", list(FAILURES))

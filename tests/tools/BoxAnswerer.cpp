@@ -81,7 +81,8 @@ struct Search {
 BOOL CALLBACK ConsiderWindow(HWND hwnd, LPARAM param)
 {
     Search& s = *reinterpret_cast<Search*>(param);
-    if (::IsWindowVisible(hwnd) && ClassOf(hwnd) == *s.className && (s.caption == nullptr || TextOf(hwnd) == *s.caption)) {
+    if (::IsWindowVisible(hwnd) && ClassOf(hwnd) == *s.className &&
+        (s.caption == nullptr || TextOf(hwnd) == *s.caption)) {
         s.found = hwnd;
         return FALSE;
     }
@@ -258,7 +259,7 @@ int wmain(int argc, wchar_t** argv)
             className = value;
         } else if (StartsWithNoCase(arg, L"/out:")) {
             outFile = value;
-        } else if (StartsWithNoCase(arg, L"/timeout:") && value.find_first_not_of(L"0123456789") == std::wstring::npos) {
+        } else if (StartsWithNoCase(arg, L"/timeout:") && !value.empty()) {
             timeoutMs = std::wcstoul(value.c_str(), nullptr, 10);
         } else {
             press = 0;
