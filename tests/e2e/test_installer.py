@@ -197,6 +197,7 @@ def test_full_disk_escaping_package_and_unwritable_folder(site, small_disk, tmp_
     orvtest.write_files(install, {"big.bin": "old big", "user.txt": "mine", "Locked/x.dll": "x-1"})
     subprocess.run(["chattr", "+i", str(install / "Locked")], check=True)
     orvtest.publish(site.folder, {
+        "Huge.zip": ("1.0", {"huge.bin": bytes(8 * 1024 * 1024)}),
         "Good.zip": ("1.0", {"good.dll": "good"}),
         "Escape.zip": ("1.0", {"../outside.txt": "escaped"}),
         "Big.zip": ("1.0", {"big.bin": os.urandom(3 * 1024 * 1024), "small.txt": "small"}),
@@ -205,6 +206,11 @@ def test_full_disk_escaping_package_and_unwritable_folder(site, small_disk, tmp_
     assert update(site, install) == 20
     run = orvtest.last_run(install)
 
+    # A package larger than the free space is refused before anything of it
+    # is written: the next one still finds room.
+    huge, = find(run, "Package extraction failed; continuing next package | File=Huge.zip | ", "FAIL")
+    assert re.fullmatch(r".* \| Not enough free disk space to extract the package: it needs 8388608 bytes, but only "
+                        r"\d+ bytes are free\.", huge)
     assert find(run, "Package install PASS | File=Good.zip", "INFO")
     # A package that would write outside the install folder is refused as a
     # bad download before any of it is unpacked.

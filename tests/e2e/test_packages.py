@@ -4,8 +4,10 @@ says, and that the next run finishes the work."""
 import os
 import re
 import shutil
+import struct
 import subprocess
 import zipfile
+import zlib
 from pathlib import Path
 
 import orvtest
@@ -14,15 +16,6 @@ from orvtest import find, last_run, run_updater, winpath
 ARTIFACT = orvtest.BUILD_DIR / "artifacts" / "progress-window.png"
 WS_CAPTION, WS_SYSMENU, WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX = 0xC00000, 0x80000, 0x40000, 0x20000, 0x10000
 CHILD, WS_CLIPSIBLINGS, SS_ENDELLIPSIS, PBS_SMOOTH = 0x50000000, 0x4000000, 0x4000, 0x1
-
-
-def corrupt_zip(path: Path, name: str, data: bytes):
-    """A ZIP whose directory is sound but whose stored bytes fail their CRC."""
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
-        z.writestr(name, data)
-    raw = bytearray(path.read_bytes())
-    raw[raw.index(data)] ^= 0xFF
-    path.write_bytes(bytes(raw))
 
 
 def progress_window(folder, size) -> tuple:
@@ -144,28 +137,90 @@ def test_window_mid_download_then_a_failed_package_stays_pending_until_a_later_r
     assert len(orvtest.started(install / "Orvw_Lum.exe")) == 1, "/nolaunch never launches"
 
 
-def test_hostile_and_broken_packages_fail_alone(install, site):
-    orvtest.write_manifest(site.folder / "updater.xml", {"Unsafe.zip": "1.0", "Corrupt.zip": "1.0", "Good.zip": "1.0"})
-    orvtest.make_zip(site.folder / "Unsafe.zip", {"../evil.txt": "escaped", "fine.txt": "fine"})
-    corrupt_zip(site.folder / "Corrupt.zip", "broken.txt", b"these bytes will not match their CRC")
-    orvtest.make_zip(site.folder / "Good.zip", {"good.txt": "good"})
+def raw_zip(path, entries):
+    """A ZIP written record by record, for what no tool writes on purpose:
+    (name bytes, data, flags) entries, stored, without the UTF-8 flag."""
+    body, central = b"", b""
+    for name, data, flags in entries:
+        fields = struct.pack("<HHHHHIIIHH", 20, flags, 0, 0, 0x21, zlib.crc32(data), len(data), len(data), len(name), 0)
+        central += struct.pack("<IH", 0x02014B50, 20) + fields + struct.pack("<HHHII", 0, 0, 0, 0, len(body)) + name
+        body += struct.pack("<I", 0x04034B50) + fields + name + data
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(body), 0)
+    Path(path).write_bytes(body + central + end)
+
+
+def test_each_broken_package_fails_alone_with_its_reason_and_the_others_arrive_exactly(install, site, tmp_path):
+    w = winpath(install)
+    extract = w + "\\AUPatch\\W7Standalone\\extract\\"
+    big = b"".join(os.urandom(512) + b"\0" * 1536 for _ in range(1600))  # beyond one inflate window and write piece
+    packages = {
+        "Unsafe.zip": [("../evil.txt", "escaped"), ("fine.txt", "fine")],
+        "Folders.zip": [("a/", b""), ("a/b/", b"")],
+        "Corrupt.zip": [("broken.txt", b"these bytes will not match their CRC")],
+        "Clash1.zip": [("clash", "file"), ("clash/sub/", b"")],
+        "Clash2.zip": [("clash", "file"), ("clash/sub/inner.txt", "x")],
+        "Clash3.zip": [("clash/", b""), ("clash", "file")],
+        "Names.zip": [("p\u00e4ckage/\u00fcn\u00efc\u00f8de.txt", "utf-8 name"), ("\u65e5\u672c.txt", "cjk"),
+                      ("Docs/Read.txt", "first"), ("docs/READ.TXT", "second"), ("same.txt", "one"),
+                      ("same.txt", "two"), ("docs/empty/", b""), ("bin/big.bin", big), ("bin/zero.bin", b"")],
+    }
+    # Entries that extract to a path of 259 and of 260 units: the Windows 7 limit lies between.
+    for number, (name, units) in enumerate((("Fits.zip", 259), ("TooLong.zip", 260)), start=len(packages) + 1):
+        packages[name] = [("n" * (units - len(extract + "%d-%s\\" % (number, name[:-4])) - 4) + ".txt", "long")]
+    for name, files in packages.items():
+        with zipfile.ZipFile(site.folder / name, "w") as z:
+            for entry, data in files:
+                z.writestr(entry, data, zipfile.ZIP_STORED if entry.endswith(".txt") else zipfile.ZIP_DEFLATED)
+    corrupt = bytearray((site.folder / "Corrupt.zip").read_bytes())
+    corrupt[corrupt.index(b"these bytes")] ^= 0xFF
+    (site.folder / "Corrupt.zip").write_bytes(bytes(corrupt))
+    raw_zip(site.folder / "Empty.zip", [])
+    raw_zip(site.folder / "Secret.zip", [(b"secret.txt", b"secret", 1)])
+    # Nameless entries are skipped; a name that is not UTF-8 is read in the ANSI code page.
+    raw_zip(site.folder / "Raw.zip", [(b"", b"nameless", 0), (b"\\\\", b"slashes", 0), (b"caf\xe9.txt", b"ansi", 0),
+                                      (b"keep.txt", b"kept", 0)])
+    (site.folder / "Text.zip").write_text("This is a text file, not a ZIP archive.\n" * 20)
+    names = list(packages) + ["Empty.zip", "Secret.zip", "Raw.zip", "Text.zip"]
+    orvtest.write_manifest(site.folder / "updater.xml", {n: "1.0" for n in names})
     before = set(install.parent.iterdir())
 
-    assert run_updater("/silent", "/autoinstall", "/nolaunch", "/server:" + site.url,
-                       "/installpath:" + winpath(install)) == 20
+    assert run_updater("/silent", "/autoinstall", "/nolaunch", "/server:" + site.url, "/installpath:" + w) == 20
 
     run = last_run(install)
-    unsafe = [m for m in find(run, "Download FAIL") if site.url + "Unsafe.zip" in m]
-    assert unsafe and all(m.endswith("Error=ZIP validation failed: ZIP contains an unsafe path: ../evil.txt")
-                          for m in unsafe)
-    assert find(run, "Package extraction failed") == [
-        "Package extraction failed; continuing next package | File=Corrupt.zip | "
-        "CRC, decompression, or size verification failed for: broken.txt"]
-    assert find(run, "Package install PASS") == ["Package install PASS | File=Good.zip"]
+    for name, error in (("Unsafe", "ZIP contains an unsafe path: ../evil.txt"), ("Folders", "ZIP contains no files."),
+                        ("Empty", "ZIP has no entries."), ("Secret", "ZIP contains an encrypted or unsupported entry."),
+                        ("Text", "miniz rejected the ZIP central directory.")):
+        tries = [m for m in find(run, "Download FAIL") if site.url + name + ".zip" in m]
+        assert len(tries) == 3 and all(m.endswith("Error=ZIP validation failed: " + error) for m in tries), tries
+    folder = {name: extract + "%d-%s\\" % (names.index(name) + 1, name[:-4]) for name in names}
+    failed = find(run, "Package extraction failed")
+    expected = ["Package extraction failed; continuing next package | File=" + m for m in (
+        "Corrupt.zip | CRC, decompression, or size verification failed for: broken.txt",
+        "Clash1.zip | Cannot create extracted directory: %sclash\\sub" % folder["Clash1.zip"],
+        "Clash2.zip | Cannot create extracted file directory: %sclash\\sub" % folder["Clash2.zip"],
+        "Clash3.zip | Cannot create extracted file: %sclash | " % folder["Clash3.zip"],
+        "TooLong.zip | Extracted path exceeds the Windows 7 path limit: %s%s" % (folder["TooLong.zip"],
+                                                                                packages["TooLong.zip"][0][0]))]
+    # The system's own words end the fourth.
+    assert [line[:len(e)] if e.endswith("| ") else line for line, e in zip(failed, expected)] == expected
+    assert len(failed) == len(expected) and re.search(r" \| .+ \(Win32 \d+\)$", failed[3])
+    assert find(run, "Package install PASS") == ["Package install PASS | File=" + n for n in ("Names.zip", "Fits.zip",
+                                                                                           "Raw.zip")]
+    zip_of = lambda name: w + "\\AUPatch\\W7Standalone\\downloads\\" + name
+    duplicate = "Extraction duplicate name; later entry kept | ZIP=" + zip_of("Names.zip")
+    assert find(run, "Extraction duplicate", "WARN") == [
+        duplicate + " | Earlier=Docs\\Read.txt | Later=docs\\READ.TXT", duplicate + " | Earlier=same.txt | Later=same.txt"]
+    assert find(run, "Extraction PASS | ZIP=" + zip_of("Raw.zip")) == [
+        "Extraction PASS | ZIP=%s | File=%s" % (zip_of("Raw.zip"), n) for n in ("caf\u00e9.txt", "keep.txt")]
+
     assert set(install.parent.iterdir()) == before, "nothing was written beside the install folder"
-    assert not (install / "fine.txt").exists() and not (install / "broken.txt").exists()
-    assert (install / "good.txt").read_text() == "good"
+    files = orvtest.tree(install)
+    assert {n: files[n] for n in files if not n.startswith(("AUPatch/", "updater-w7"))} == {
+        "p\u00e4ckage/\u00fcn\u00efc\u00f8de.txt": b"utf-8 name", "\u65e5\u672c.txt": b"cjk", "Docs/Read.txt": b"second",
+        "same.txt": b"two", "bin/big.bin": big, "bin/zero.bin": b"", packages["Fits.zip"][0][0]: b"long",
+        "caf\u00e9.txt": b"ansi", "keep.txt": b"kept"}
     work = install / "AUPatch" / "W7Standalone"
-    assert [p.name for p in (work / "downloads").iterdir()] == ["Corrupt.zip"], "a ZIP that did not extract stays"
+    assert sorted(p.name for p in (work / "downloads").iterdir()) == sorted(
+        ["Corrupt.zip", "Clash1.zip", "Clash2.zip", "Clash3.zip", "TooLong.zip"]), "a ZIP that did not extract stays"
     assert list((work / "extract").iterdir()) == []
-    assert orvtest.read_state(install / "updater-w7.xml") == {"Good.zip": "1.0"}
+    assert orvtest.read_state(install / "updater-w7.xml") == {"Names.zip": "1.0", "Fits.zip": "1.0", "Raw.zip": "1.0"}
