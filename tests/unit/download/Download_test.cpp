@@ -94,7 +94,6 @@ class DownloadTest : public ::testing::Test {
 protected:
     DownloadTest() : window(true), downloader(log, window) { log.Open(temp.Path()); }
 
-    Watchdog dog;
     TempDir temp;
     TraceLog log;
     ProgressWindow window;
@@ -244,7 +243,6 @@ TEST_F(DownloadTest, AFailedLocalTryLeavesItsPartFileForTheNextDownloadToRemove)
 // other backend is tried.
 TEST(DownloadWindowTest, ClosingTheWindowDuringATryLetsItFinishAndStopsTheLadder)
 {
-    Watchdog dog;
     TempDir temp;
     TraceLog log;
     log.Open(temp.Path());
