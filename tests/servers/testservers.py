@@ -134,8 +134,6 @@ http {{
     types {{ text/plain txt; application/xml xml; application/zip zip; }}
     server {{
         listen 127.0.0.1:{http_port}; {builtin} {tls} server_name localhost; root {docroot};
-        location = /close {{ return 444; }}
-        location ^~ /close/ {{ return 444; }}
     }}
 }}
 """
@@ -258,15 +256,6 @@ class FaultHandler(socketserver.BaseRequestHandler):
             self.request.sendall(b"%x\r\n" % len(body[start:start + 4000]) + body[start:start + 4000] + b"\r\n")
         self.request.sendall(b"0\r\n\r\n")
 
-    def route_trickle(self, head, query):
-        # The body in pieces with pauses between them.
-        size, pieces = self.number(query, "size", 20000), max(1, self.number(query, "pieces", 20))
-        body, step = pattern_bytes(size), (size + pieces - 1) // pieces
-        self.send_head(200, ["Content-Length: %d" % size])
-        for start in range(0, size, step):
-            self.request.sendall(body[start:start + step])
-            time.sleep(self.number(query, "ms", 50) / 1000.0)
-
     def route_hold(self, head, query):
         # Sends `first` bytes of a `size` body (or nothing), marks gate `name`
         # as arrived and waits until it is opened; then the rest of the body, or
@@ -336,8 +325,6 @@ def serve(args):
     docroot = os.path.abspath(args.docroot) if args.docroot else os.path.join(workdir, "docroot")
     if not args.docroot:
         os.makedirs(docroot, exist_ok=True)
-        with open(os.path.join(docroot, "updater.xml"), "w") as f:
-            f.write('<?xml version="1.0"?>\n<Updater><version><Orvw_Lum.zip>1.2.3.4</Orvw_Lum.zip></version></Updater>\n')
         with open(os.path.join(docroot, "blob-3m.bin"), "wb") as f:
             f.write(os.urandom(3 * 1048576 + 123))  # not a multiple of any read buffer
     nginx = fault = None

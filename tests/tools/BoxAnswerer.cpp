@@ -25,7 +25,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "platform/FileSystem.h"
 
@@ -89,55 +88,27 @@ BOOL CALLBACK ConsiderWindow(HWND hwnd, LPARAM param)
     return TRUE;
 }
 
-// The screen, or an icon drawn over a plain background, as 0x00RRGGBB pixels.
-std::vector<DWORD> Pixels(const RECT& area, HICON icon, DWORD background)
+// Whether the icon, drawn over the background the control shows (its
+// corner pixel), gives what the screen shows there, give or take edge
+// blending: the question and information icons differ in about 7% of their pixels.
+bool Shows(HDC shown, HDC drawn, int width, int height, HICON icon)
 {
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(info.bmiHeader), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}; // top row first
-    void* bits = nullptr;
-    HDC screen = ::GetDC(nullptr);
-    HDC dc = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
-    HBRUSH brush = ::CreateSolidBrush(RGB(background >> 16, (background >> 8) & 0xFF, background & 0xFF));
-    RECT all{0, 0, width, height};
-    const bool drawn = bitmap != nullptr &&
-                       (icon == nullptr ? ::BitBlt(dc, 0, 0, width, height, screen, area.left, area.top, SRCCOPY)
-                                        : ::FillRect(dc, &all, brush) &&
-                                              ::DrawIconEx(dc, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL));
-    ::GdiFlush();
-    std::vector<DWORD> pixels;
-    if (drawn) {
-        pixels.assign(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + width * height);
-    }
+    HBRUSH brush = ::CreateSolidBrush(::GetPixel(shown, 0, 0));
+    const RECT all{0, 0, width, height};
+    ::FillRect(drawn, &all, brush);
     ::DeleteObject(brush);
-    ::SelectObject(dc, old);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(dc);
-    ::ReleaseDC(nullptr, screen);
-    return pixels;
-}
-
-// Whether the shown pixels are the drawn ones, give or take edge blending
-// (the question and information icons differ in about 7% of their pixels).
-bool Resembles(const std::vector<DWORD>& shown, const std::vector<DWORD>& drawn)
-{
-    size_t differing = 0;
-    for (size_t i = 0; i < shown.size() && drawn.size() == shown.size(); ++i) {
-        for (int shift = 0; shift < 24; shift += 8) {
-            if (std::abs(int((shown[i] >> shift) & 0xFF) - int((drawn[i] >> shift) & 0xFF)) > 24) {
-                ++differing;
-                break;
-            }
-        }
+    ::DrawIconEx(drawn, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    int differing = 0;
+    for (int i = 0; i < width * height; ++i) {
+        const COLORREF a = ::GetPixel(shown, i % width, i / width), b = ::GetPixel(drawn, i % width, i / width);
+        differing += std::abs(GetRValue(a) - GetRValue(b)) > 24 || std::abs(GetGValue(a) - GetGValue(b)) > 24 ||
+                     std::abs(GetBValue(a) - GetBValue(b)) > 24;
     }
-    return !shown.empty() && drawn.size() == shown.size() && differing * 50 <= shown.size();
+    return differing * 50 <= width * height;
 }
 
 // Icon handles cannot be read across processes, so the icon is recognised by
-// what it draws: the control's pixels on the screen against each system icon
-// drawn here over the same background (the control's corner).
+// what it draws: the control's pixels on the screen against each system icon.
 std::wstring IconOf(HWND box)
 {
     HWND control = nullptr;
@@ -150,26 +121,38 @@ std::wstring IconOf(HWND box)
     if (control == nullptr) {
         return L"none";
     }
-    RECT area{};
-    ::GetClientRect(control, &area);
-    ::MapWindowPoints(control, HWND_DESKTOP, reinterpret_cast<POINT*>(&area), 2);
+    RECT r{};
+    ::GetWindowRect(control, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
     const std::pair<const wchar_t*, const wchar_t*> known[] = {
         {IDI_QUESTION, L"question"}, {IDI_ERROR, L"error"}, {IDI_WARNING, L"warning"}, {IDI_INFORMATION, L"information"}};
+    HDC screen = ::GetDC(nullptr), shown = ::CreateCompatibleDC(screen), drawn = ::CreateCompatibleDC(screen);
+    HBITMAP shownBitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HBITMAP drawnBitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ oldShown = ::SelectObject(shown, shownBitmap), oldDrawn = ::SelectObject(drawn, drawnBitmap);
+    std::wstring found = L"unknown";
     // The box may still be painting or lie under another window: look again,
     // and bring it to the top half-way through.
-    for (int attempt = 0; attempt < 10; ++attempt) {
+    for (int attempt = 0; attempt < 10 && found == L"unknown"; ++attempt) {
         if (attempt == 5) {
             ::SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         }
         ::Sleep(100);
-        const std::vector<DWORD> shown = Pixels(area, nullptr, 0);
+        ::BitBlt(shown, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
         for (const auto& k : known) {
-            if (Resembles(shown, Pixels(area, ::LoadIconW(nullptr, k.first), shown.empty() ? 0 : shown[0]))) {
-                return k.second;
-            }
+            found = found == L"unknown" && Shows(shown, drawn, width, height, ::LoadIconW(nullptr, k.first)) ? k.second
+                                                                                                         : found;
         }
     }
-    return L"unknown";
+    ::SelectObject(shown, oldShown);
+    ::SelectObject(drawn, oldDrawn);
+    for (HGDIOBJ bitmap : {shownBitmap, drawnBitmap}) {
+        ::DeleteObject(bitmap);
+    }
+    ::DeleteDC(shown);
+    ::DeleteDC(drawn);
+    ::ReleaseDC(nullptr, screen);
+    return found;
 }
 
 // The button drawn as the default (the one Enter presses), 0 for none.
