@@ -225,7 +225,8 @@ def temp_log_runs(exe: Path) -> list:
 
 @pytest.mark.parametrize("folder", ["immutable", "missing"])
 def test_an_unwritable_install_folder_is_retried_elevated_once(tmp_path, folder):
-    exe = tmp_path / "bin" / "OrvUpdaterW7.exe"
+    # The temporary folder's log outlives the suite: a copy of its own each run.
+    exe = tmp_path / ("bin-%d" % time.time_ns()) / "OrvUpdaterW7.exe"
     exe.parent.mkdir()
     shutil.copyfile(orvtest.EXE, exe)
     target = tmp_path / "Target Folder"
