@@ -36,15 +36,6 @@ void StripTrailing(std::wstring& name, const wchar_t* separators)
     name.erase(keep == std::wstring::npos ? 0 : keep + 1);
 }
 
-uint64_t SizeOnDisk(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return UINT64_MAX;
-    }
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 // Writes one file entry to target and checks what landed on disk.
 bool ExtractFileEntry(ZipReader& reader, mz_uint index, const mz_zip_archive_file_stat& stat,
                       const std::wstring& target, const std::wstring& name, const ProgressTick& pump,
@@ -62,10 +53,14 @@ bool ExtractFileEntry(ZipReader& reader, mz_uint index, const mz_zip_archive_fil
     const bool inflated =
         mz_zip_reader_extract_to_callback(&reader.archive, index, WriteExtractedChunk, &context, 0) != MZ_FALSE;
     ::FlushFileBuffers(output.Get());
+    // The size on disk is read through the handle already open rather than
+    // by looking the path up again once it is closed.
+    LARGE_INTEGER size{};
+    const bool sized = ::GetFileSizeEx(output.Get(), &size) != FALSE;
     output.Reset();
     context.file = INVALID_HANDLE_VALUE;
 
-    if (inflated && !context.failed && SizeOnDisk(target) == stat.m_uncomp_size) {
+    if (inflated && !context.failed && sized && static_cast<uint64_t>(size.QuadPart) == stat.m_uncomp_size) {
         return true;
     }
     // A partial or corrupt file must never be installed by mistake.
@@ -250,6 +245,9 @@ struct ExtractionPass {
     TraceLog& log;
     const ProgressTick& pump;
     WrittenFiles written;
+    // Entries of one folder come one after another: once their folder is
+    // there, it is not looked up again for each of them.
+    std::wstring madeFolder;
 };
 
 bool ExtractEntry(ExtractionPass& pass, mz_uint index, std::wstring& error)
@@ -284,10 +282,11 @@ bool ExtractEntry(ExtractionPass& pass, mz_uint index, std::wstring& error)
         return true;
     }
     const std::wstring parent = ParentPath(target);
-    if (!CreateDirectories(parent)) {
+    if (parent != pass.madeFolder && !CreateDirectories(parent)) {
         error = L"Cannot create extracted file directory: " + parent;
         return false;
     }
+    pass.madeFolder = parent;
     NoteWrittenFile(pass.written, name, pass.zipPath, pass.log);
     if (!ExtractFileEntry(pass.reader, index, stat, target, name, pass.pump, error)) {
         return false;
@@ -304,7 +303,7 @@ bool ExtractZipPackageWithPump(const std::wstring& zipPath, const std::wstring& 
     if (!PrepareDestination(destination, error)) {
         return false;
     }
-    ExtractionPass pass{ZipReader(), zipPath, destination, log, pump, WrittenFiles()};
+    ExtractionPass pass{ZipReader(), zipPath, destination, log, pump, WrittenFiles(), std::wstring()};
     if (!OpenZipReader(zipPath, pass.reader, error) || !CheckFreeSpace(pass.reader, destination, error)) {
         return false;
     }
@@ -332,11 +331,14 @@ size_t WriteExtractedChunk(void* opaque, mz_uint64 offset, const void* data, siz
         context->failed) {
         return 0;
     }
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!::SetFilePointerEx(context->file, position, nullptr, FILE_BEGIN)) {
-        context->failed = true;
-        return 0;
+    if (offset != context->position) {
+        LARGE_INTEGER position{};
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        if (!::SetFilePointerEx(context->file, position, nullptr, FILE_BEGIN)) {
+            context->failed = true;
+            return 0;
+        }
+        context->position = offset;
     }
     if (length == 0) {
         return 0;
@@ -349,6 +351,7 @@ size_t WriteExtractedChunk(void* opaque, mz_uint64 offset, const void* data, siz
         DWORD written = 0;
         const BOOL ok = ::WriteFile(context->file, bytes + done, piece, &written, nullptr);
         done += written;
+        context->position += written;
         if (!ok || written != piece) {
             // A short count makes miniz fail the entry.
             context->failed = true;

@@ -57,6 +57,10 @@ constexpr unsigned long kExtractPumpIntervalMs = 50;
 struct ExtractWriteContext {
     HANDLE file = INVALID_HANDLE_VALUE;
     bool failed = false;
+    // Where the file pointer stands (a new file starts at 0): miniz hands the
+    // pieces over in order, so a seek is only needed when one does not follow
+    // on from the last.
+    uint64_t position = 0;
     const ProgressTick* pump = nullptr; // null or empty: no pumping
     unsigned long lastPumpTick = 0;
 

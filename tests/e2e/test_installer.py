@@ -13,6 +13,26 @@ import orvtest
 from orvtest import Holder, find, unixpath, winpath
 
 
+# What the reboot-cycle scenario takes from here.
+RUN_ONCE, SESSION_MANAGER = orvtest.RUN_ONCE, orvtest.SESSION_MANAGER
+
+
+def publish(site, packages: dict):
+    orvtest.publish(site.folder, packages)
+
+
+def registry_value(key, name) -> str:
+    """The whole answer of `reg query` for one value, "" when there is none."""
+    result = orvtest.wine(["reg", "query", key, "/v", name])
+    return result.stdout if result.returncode == 0 else ""
+
+
+@pytest.fixture
+def clean_registry(registry):
+    """The registry fixture under the name the reboot-cycle scenario uses."""
+    yield
+
+
 def update(site, install, *extra) -> int:
     return orvtest.run_updater("/silent", "/autoinstall", "/nolaunch", "/server:" + site.url,
                                "/installpath:" + winpath(install), *extra, timeout=300)

@@ -140,6 +140,7 @@ def test_new_updater_gets_the_hand_over_command_line(install):
     stand_in = setup.stage / "OrvUpdaterW7-4242-2000.exe"
     shutil.copy(RECORDER, stand_in)
     assert setup.replace("/restartafter", "/pendingreboot", source=stand_in, waitpid=ended_pid(install)) == 0
+    # The record file exists a moment before its line is written.
     wait_until(lambda: started(setup.target), "the stand-in to record its start")
     assert started(setup.target) == [(winpath(install), '"%s" ' % winpath(setup.target) + (
         '/postselfupdate /finishonly /selfbackup:"%s" /selfstage:"%s" /installpath:"%s" /product:kds'
@@ -281,3 +282,35 @@ def test_cleanup_run_finishes_the_original_run(install, runonce, monkeypatch, fl
         expected += ["RunOnce registered for pending reboot completion | " + runonce_data,
                      "Windows restart requested in 10 seconds for pending file replacement."]
     assert_lines(orvtest.last_run(install), expected)
+
+
+def test_a_real_update_replaces_the_running_updater_through_the_whole_chain(install, site):
+    """Nothing staged by hand: the installed 27.0.0.4 updater finds 27.0.0.5
+    in a package, stages it, starts it with "/selfreplace" and ends; the copy
+    swaps the files and starts the new updater, which cleans up and starts
+    the product."""
+    updater = install / "OrvUpdaterW7.exe"
+    shutil.copy(orvtest.EXE, updater)
+    app = install / "Orvw_Lum.exe"
+    shutil.copy(RECORDER, app)
+    orvtest.make_zip(site.folder / "OrvUpdater.zip", {"OrvUpdaterW7.exe": NEXT_EXE.read_bytes()})
+    orvtest.write_manifest(site.folder / "updater.xml", {"OrvUpdater.zip": NEW})
+
+    assert orvtest.run_updater("/silent", "/autoinstall", "/server:" + site.url, exe=updater) == 0
+    wait_until(lambda: started(app), "the new updater to start the product")
+
+    assert updater.read_bytes() == NEXT_EXE.read_bytes() and file_version(updater) == NEW
+    first, helper, permanent = orvtest.runs(install)
+    assert first[0][1].startswith("Session start | Version=%s | Executable=%s" % (OLD, winpath(updater)))
+    staged = orvtest.find(first, "Self-update staged | Source=")[0].split("=", 1)[1].split(" | ")[0]
+    assert orvtest.find(first, "Self-update helper launched | ") == ["Self-update helper launched | " + staged]
+    assert orvtest.find(first, "Package install PASS | File=OrvUpdater.zip")
+    assert not orvtest.find(first, "Launch"), "the chain, not the first run, starts the product"
+    assert helper[0][1] == "Session start | Version=%s | Executable=%s" % (NEW, staged)
+    assert orvtest.find(helper, "Self-update replacement PASS | Target=" + winpath(updater))
+    assert permanent[0][1] == "Session start | Version=%s | Executable=%s" % (NEW, winpath(updater))
+    assert [m for _, m in permanent[1:]] == ["Self-update post-cleanup complete | Permanent updater is running.",
+                                             "Launch succeeded | " + winpath(app)]
+    assert sorted(p.name for p in install.iterdir() if "selfupdate" in p.name) == []
+    assert orvtest.read_state(install / "updater-w7.xml") == {"OrvUpdater.zip": NEW}
+    assert len(started(app)) == 1
