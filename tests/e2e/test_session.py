@@ -41,7 +41,7 @@ def builtin(endpoints):
 
 def test_first_valid_manifest_wins_and_an_up_to_date_product_is_launched(install, site, builtin):
     builtin_folder, builtin_url = builtin
-    site.add("updater.xml", "<html><body>Down for maintenance</body></html>")
+    (site.folder / "updater.xml").write_text("<html><body>Down for maintenance</body></html>")
     orvtest.write_manifest(builtin_folder / "updater.xml", {"Orvw_Lum.zip": "2.0", "KDS_Extra.zip": "1.5"})
     orvtest.write_manifest(install / "updater-w7.xml", {"KDS_Extra.zip": "1.5", "Orvw_Lum.zip": "2.0"})
     (install / "KDS_Extra.dll").write_bytes(b"library")
