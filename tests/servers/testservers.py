@@ -194,10 +194,16 @@ GATES = {}
 GATES_LOCK = threading.Lock()
 
 
-def gate(query):
+def gate(name):
     # The two events of a named gate: the held request arrived; it may go on.
     with GATES_LOCK:
-        return GATES.setdefault(query.get("name", [""])[0], (threading.Event(), threading.Event()))
+        return GATES.setdefault(name, (threading.Event(), threading.Event()))
+
+
+def hold_at(name):
+    arrived, opened = gate(name)
+    arrived.set()
+    opened.wait(60)
 
 
 class FaultHandler(socketserver.BaseRequestHandler):
@@ -260,13 +266,11 @@ class FaultHandler(socketserver.BaseRequestHandler):
         # Sends `first` bytes of a `size` body (or nothing), marks gate `name`
         # as arrived and waits until it is opened; then the rest of the body, or
         # the status `code` when no body was begun.
-        arrived, opened = gate(query)
         size, first = self.number(query, "size", 0), self.number(query, "first", 0)
         if first:
             self.send_head(200, ["Content-Length: %d" % size])
             self.request.sendall(pattern_bytes(size)[:first])
-        arrived.set()
-        opened.wait(60)
+        hold_at(query.get("name", [""])[0])
         if first:
             self.request.sendall(pattern_bytes(size)[first:])
         else:
@@ -285,17 +289,15 @@ class FaultHandler(socketserver.BaseRequestHandler):
         self.send_head(200, ["Content-Length: %d" % len(body)])
         self.request.sendall(body[:half])
         if half < len(body):
-            arrived, opened = gate({"name": [site]})
-            arrived.set()
-            opened.wait(60)
+            hold_at(site)
             self.request.sendall(body[half:])
 
     def route_arrived(self, head, query):
         # Answers once the held request of gate `name` has arrived.
-        self.answer(200 if gate(query)[0].wait(60) else 504, b"arrived\n")
+        self.answer(200 if gate(query.get("name", [""])[0])[0].wait(60) else 504, b"arrived\n")
 
     def route_open(self, head, query):
-        gate(query)[1].set()
+        gate(query.get("name", [""])[0])[1].set()
         self.answer(200, b"open\n")
 
 

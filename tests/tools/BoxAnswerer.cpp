@@ -10,7 +10,7 @@
 // milliseconds (default 10000). "default" presses the box's default button,
 // "none" leaves it open. The record is key=value lines written to FILE
 // before the button is pressed; in values "\" is written "\\", CR "\r" and LF "\n":
-//   caption, text, buttons (e.g. "yes,no"), default (or "none"), icon
+//   caption, text, default (the default button, or "none"), icon
 //   (question, error, warning, information, none or unknown), window
 //   (x,y,w,h on the screen), client (x,y of its client area on the
 //   screen), screen (w,h), style and exstyle (decimal), and one control line
@@ -198,21 +198,13 @@ std::wstring Controls(HWND window)
 
 std::wstring Describe(HWND box)
 {
-    std::wstring buttons;
-    for (const auto& b : kButtons) {
-        HWND button = ::GetDlgItem(box, b.first);
-        if (button != nullptr && ::IsWindowVisible(button) && ClassOf(button) == L"Button") {
-            buttons += (buttons.empty() ? L"" : L",") + std::wstring(b.second);
-        }
-    }
     wchar_t message[4096] = {};
     ::GetDlgItemTextW(box, 0xFFFF, message, 4096);
     RECT r{};
     ::GetWindowRect(box, &r);
     POINT client{0, 0};
     ::ClientToScreen(box, &client);
-    return L"caption=" + Escape(TextOf(box)) + L"\ntext=" + Escape(message) + L"\nbuttons=" + buttons +
-           L"\ndefault=" + ButtonText(DefaultButtonOf(box)) + L"\nicon=" + IconOf(box) + L"\nwindow=" +
+    return L"caption=" + Escape(TextOf(box)) + L"\ntext=" + Escape(message) + L"\ndefault=" + ButtonText(DefaultButtonOf(box)) + L"\nicon=" + IconOf(box) + L"\nwindow=" +
            Numbers({r.left, r.top, r.right - r.left, r.bottom - r.top}) + L"\nclient=" + Numbers({client.x, client.y}) +
            L"\nscreen=" +
            Numbers({::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}) + L"\nstyle=" +
