@@ -191,12 +191,14 @@ def bench_noop():
     (site / "updater.xml").write_text(manifest(packages), newline="")
     servers = world / "servers"
     url = start_server(world / "site", servers) + "ORVW/"
-    trivial = BUILD / "tools" / "ArgvEcho.exe"
+    # A trivial program that writes one small file (its start record) beside itself.
+    trivial = world / "trivial.exe"
+    shutil.copyfile(BUILD / "tools" / "LaunchRecorder.exe", trivial)
     try:
         ours, base = [], []
         for round_ in range(ROUNDS + 2):
             start = time.monotonic()
-            run_wine([trivial, winpath(world / "echo.txt")])
+            run_wine([trivial])
             subprocess.run(["curl", "-s", "-f", "-o", str(world / "m.xml"), url + "updater.xml"], check=True)
             b = time.monotonic() - start
             o, _ = run_wine([EXE, "/silent", "/nolaunch", "/server:" + url, "/installpath:" + winpath(install)])

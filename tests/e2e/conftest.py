@@ -1,26 +1,13 @@
 import itertools
 import shutil
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 
 import orvtest
 
 _sites = itertools.count(1)
-
-
-class Site:
-    """A folder on the nginx test server: files written here are served at url."""
-
-    def __init__(self, folder: Path, url: str):
-        self.folder = folder
-        self.url = url
-
-    def add(self, name, data):
-        path = self.folder / name
-        path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_bytes(data if isinstance(data, bytes) else data.encode("utf-8"))
-        return path
 
 
 @pytest.fixture(scope="session")
@@ -30,11 +17,12 @@ def endpoints():
 
 @pytest.fixture
 def site(endpoints, request):
+    """A folder on the nginx test server: files written there are served at url."""
     name = "e2e-%s-%d" % (request.node.name.replace("[", "-").replace("]", ""), next(_sites))
     folder = Path(endpoints["docroot_unix"]) / name
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
-    yield Site(folder, endpoints["http"] + name + "/")
+    yield SimpleNamespace(folder=folder, url=endpoints["http"] + name + "/")
     shutil.rmtree(folder, ignore_errors=True)
 
 
@@ -44,3 +32,15 @@ def install(tmp_path):
     folder = tmp_path / "Install Folder"
     folder.mkdir()
     return folder
+
+
+@pytest.fixture
+def registry():
+    """Clears our RunOnce value and the delayed moves (a later wineserver start
+    would carry them out) before and after; gives a reader of registry values."""
+    def clear():
+        orvtest.wine(["reg", "delete", orvtest.SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f"])
+        orvtest.wine(["reg", "delete", orvtest.RUN_ONCE, "/v", "OrvUpdaterW7Finish", "/f"])
+    clear()
+    yield orvtest.registry_value
+    clear()

@@ -1,12 +1,14 @@
 """Support for the end-to-end scenarios: the built updater under Wine, driven
 from outside the way a user or an IT script drives it (command line, files,
 exit code, trace log, message boxes), against nginx on loopback."""
+import datetime
 import os
 import re
 import signal
 import subprocess
 import tempfile
 import time
+import urllib.request
 import zipfile
 from pathlib import Path
 
@@ -18,12 +20,20 @@ PREFIX = os.environ.get("ORV_WINEPREFIX", "")
 SERVERS_FILE = os.environ.get("ORV_TEST_SERVERS_FILE", "")
 
 TRACE = "updater-w7-trace.log"
-LINE = re.compile(r"^(INFO|WARN|FAIL) \| Seq=(\d+) \| \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \| (.*)$")
+LINE = re.compile(r"^(INFO|WARN|FAIL) \| Seq=(\d+) \| (\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) \| (.*)$")
+RUN_ONCE = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 
 
 def winpath(path) -> str:
     """The Windows view of a Unix path (Wine's Z: drive)."""
     return "Z:" + str(Path(path).absolute()).replace("/", "\\")
+
+
+def unixpath(text) -> Path:
+    """The Unix path of a Windows path on Wine's Z: drive."""
+    assert text.startswith("Z:\\"), text
+    return Path(text[2:].replace("\\", "/"))
 
 
 def wine(args, timeout=120) -> subprocess.CompletedProcess:
@@ -39,13 +49,13 @@ def wine(args, timeout=120) -> subprocess.CompletedProcess:
     return subprocess.CompletedProcess(args, proc.returncode, output_of(proc))
 
 
-def wine_start(args) -> subprocess.Popen:
+def wine_start(args, stdin=subprocess.DEVNULL) -> subprocess.Popen:
     # Output goes to a file, never a pipe: Wine's background processes
     # (the desktop, services) may inherit it and outlive the program, and a
     # pipe would then never reach its end.
     output = tempfile.TemporaryFile()
-    proc = subprocess.Popen([WINE_RUN, PREFIX] + [str(a) for a in args], stdin=subprocess.DEVNULL,
-                            stdout=output, stderr=subprocess.STDOUT, start_new_session=True)
+    proc = subprocess.Popen([WINE_RUN, PREFIX] + [str(a) for a in args], stdin=stdin, stdout=output,
+                            stderr=subprocess.STDOUT, start_new_session=True)
     proc.output_file = output
     return proc
 
@@ -68,40 +78,53 @@ def run_updater(*args, exe=EXE, timeout=120) -> int:
     return wine([exe] + list(args), timeout=timeout).returncode
 
 
-def trace(folder, name=TRACE) -> list:
-    """The trace log of an install folder as (level, seq, message) tuples; a
-    message may span lines (attempt summaries do)."""
+def wait_until(condition, what, timeout=60):
+    """For effects of processes nobody waits for."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert time.monotonic() < deadline, "gave up waiting for " + what
+        time.sleep(0.05)
+
+
+def _lines(folder, name):
+    """The trace log as [level, seq, time, message]; a message may span lines
+    (attempt summaries do)."""
     path = Path(folder) / name
-    if not path.exists():
-        return []
-    raw = path.read_bytes()
+    raw = path.read_bytes() if path.exists() else b""
     assert not raw.startswith(b"\xef\xbb\xbf"), "the trace log carries no byte-order mark"
     assert raw == b"" or raw.endswith(b"\r\n"), "every trace line ends in CR LF"
     lines = []
     for text in raw.decode("utf-8").split("\r\n")[:-1]:
         match = LINE.match(text)
         if match:
-            lines.append([match.group(1), int(match.group(2)), match.group(3)])
+            lines.append([match.group(1), int(match.group(2)), match.group(3), match.group(4)])
         else:
             assert lines, "the trace log starts with a malformed line: %r" % text
-            lines[-1][2] += "\r\n" + text
-    return [tuple(line) for line in lines]
+            lines[-1][3] += "\r\n" + text
+    return lines
 
 
-def runs(folder, name=TRACE) -> list:
-    """The trace log cut into runs: each starts at its "Session start" line."""
+def trace(folder, name=TRACE) -> list:
+    """The trace log of an install folder as (level, seq, message) tuples."""
+    return [(level, seq, message) for level, seq, _, message in _lines(folder, name)]
+
+
+def runs(folder, name=TRACE, timed=False) -> list:
+    """The trace log cut into runs: each starts at its "Session start" line
+    and is a list of (level, message), or (time, level, message) when timed."""
     result = []
-    for level, seq, message in trace(folder, name):
+    for level, seq, stamp, message in _lines(folder, name):
         if message.startswith("Session start | "):
             assert seq == 1, "a run's first line has Seq=1"
             result.append([])
         assert result, "a line before any session start: %r" % message
-        result[-1].append((level, message))
+        when = datetime.datetime.strptime(stamp, "%Y-%m-%d %H:%M:%S.%f")
+        result[-1].append((when, level, message) if timed else (level, message))
     return result
 
 
-def last_run(folder) -> list:
-    found = runs(folder)
+def last_run(folder, timed=False) -> list:
+    found = runs(folder, timed=timed)
     assert found, "no run in the trace log of %s" % folder
     return found[-1]
 
@@ -116,12 +139,14 @@ def find(run, prefix, level=None) -> list:
 
 def read_endpoints() -> dict:
     assert SERVERS_FILE, "ORV_TEST_SERVERS_FILE is not set: run the suite through ./run test"
-    values = {}
     with open(SERVERS_FILE) as f:
-        for line in f:
-            key, _, value = line.strip().partition("=")
-            values[key] = value
-    return values
+        return dict(line.strip().partition("=")[::2] for line in f)
+
+
+def ask_fault_server(endpoints, route) -> bool:
+    """Asks the fault server about a gate ("arrived?name=X", "open?name=X")."""
+    with urllib.request.urlopen(endpoints["fault"] + route, timeout=90) as answer:
+        return answer.status == 200
 
 
 def write_manifest(path, packages: dict, text=None):
@@ -147,16 +172,80 @@ def make_zip(path, files: dict):
             z.writestr(name, data if isinstance(data, bytes) else data.encode("utf-8"))
 
 
-class BoxAnswerer:
-    """Reads and answers message boxes of one caption while the updater runs:
-    start it before the updater, then `finish()` returns one dict per box."""
+def publish(folder, packages: dict):
+    """Serves {zip name: (version, {relative path: content})} and its manifest from folder."""
+    for name, (_, files) in packages.items():
+        make_zip(Path(folder) / name, files)
+    write_manifest(Path(folder) / "updater.xml", {n: v for n, (v, _) in packages.items()})
 
-    def __init__(self, folder, press="default", caption=None, count=1, timeout_ms=20000):
+
+def write_files(root, files: dict):
+    for relative, content in files.items():
+        path = Path(root) / relative
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(content if isinstance(content, bytes) else content.encode())
+
+
+def tree(folder) -> dict:
+    """Every file below folder as {relative posix path: bytes}."""
+    root = Path(folder)
+    return {p.relative_to(root).as_posix(): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
+
+
+def started(program) -> list:
+    """The starts a LaunchRecorder copy recorded: [(working folder, command line)]."""
+    path = Path(str(program) + ".launched")
+    lines = path.read_bytes().decode("utf-8").splitlines() if path.exists() else []
+    return [tuple(line.split("|", 1)) for line in lines]
+
+
+def registry_value(key, name):
+    """The data of a registry value as `reg query` shows it, or None."""
+    for line in wine(["reg", "query", key, "/v", name]).stdout.splitlines():
+        fields = line.strip().split("    ", 2)
+        if len(fields) == 3 and fields[0] == name:
+            return fields[2]
+    return None
+
+
+class Holder:
+    """A running Windows process, holding `path` open with the given share
+    mode when one is given, until `release()` (or the end of a with block)."""
+
+    def __init__(self, work, path=None, share=0, exe=TOOLS_DIR / "HoldOpen.exe"):
+        pid_file = Path(work) / ("holder-%d.pid" % time.monotonic_ns())
+        self.proc = wine_start([exe, winpath(pid_file)] + ([winpath(path), share] if path else []),
+                               stdin=subprocess.PIPE)
+        wait_until(lambda: pid_file.exists() or self.proc.poll() is not None, "the holder to start")
+        assert self.proc.poll() is None, "HoldOpen could not start (exit %d)" % self.proc.returncode
+        self.pid = int(pid_file.read_text())
+
+    def release(self):
+        self.proc.stdin.close()
+        self.proc.wait(timeout=60)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            kill_group(self.proc)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.stop()
+
+
+class BoxAnswerer:
+    """Reads and answers a message box of one caption (or reads a window of
+    another class) while the updater runs: start it before the box shows,
+    then `finish()` returns the records of the boxes it answered."""
+
+    def __init__(self, folder, press="default", caption=None, window_class=None, timeout_ms=20000):
         self.out = Path(folder) / ("boxes-%d.txt" % time.monotonic_ns())
-        args = [TOOLS_DIR / "BoxAnswerer.exe", "/press:" + press, "/count:%d" % count,
-                "/timeout:%d" % timeout_ms, "/out:" + winpath(self.out)]
-        if caption is not None:
-            args.append("/caption:" + caption)
+        args = [TOOLS_DIR / "BoxAnswerer.exe", "/press:" + press, "/timeout:%d" % timeout_ms,
+                "/out:" + winpath(self.out)]
+        args += (["/caption:" + caption] if caption is not None else []) + (
+            ["/class:" + window_class] if window_class else [])
         self.proc = wine_start(args)
 
     def finish(self, timeout=60) -> list:
@@ -167,22 +256,12 @@ class BoxAnswerer:
             raise AssertionError("the box answerer hung: " + output_of(self.proc))
         if not self.out.exists():
             return []
-        boxes = []
-        for block in self.out.read_text(encoding="utf-8").split("\n\n"):
-            record = {}
-            for line in block.splitlines():
-                key, _, value = line.partition("=")
-                record[key] = re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), value)
-            if record:
-                boxes.append(record)
-        return boxes
-
-    def stop(self):
-        if self.proc.poll() is None:
-            kill_group(self.proc)
-
-
-def tree(folder) -> dict:
-    """Every file below folder as {relative posix path: bytes}."""
-    root = Path(folder)
-    return {p.relative_to(root).as_posix(): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
+        record = {"controls": []}
+        for line in self.out.read_text(encoding="utf-8").splitlines():
+            key, _, value = line.partition("=")
+            value = re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), value)
+            if key == "control":
+                record["controls"].append(value.split("|", 4))
+            else:
+                record[key] = value
+        return [record]

@@ -11,21 +11,18 @@ import os
 import re
 import shutil
 import struct
-import subprocess
 import time
 from pathlib import Path
 
 import pytest
 
 import orvtest
-from orvtest import winpath
+from orvtest import Holder, started, wait_until, winpath
 
 NEXT_EXE = Path(os.environ.get("ORV_TEST_EXE_NEXT", orvtest.BUILD_DIR / "bin" / "OrvUpdaterW7_27005.exe"))
 RECORDER = orvtest.TOOLS_DIR / "LaunchRecorder.exe"
-HOLD_OPEN = orvtest.TOOLS_DIR / "HoldOpen.exe"
 OLD, NEW = "27.0.0.4", "27.0.0.5"
 NEVER_PID = 4000000004  # no process ever has this id
-RUNONCE_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
 RUNONCE_VALUE = "OrvUpdaterW7Finish"
 
 
@@ -38,50 +35,10 @@ def file_version(path) -> str:
     return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
 
-def started(program) -> list:
-    """The starts a LaunchRecorder copy recorded: [(working folder, command line)]."""
-    path = Path(str(program) + ".launched")
-    if not path.exists():
-        return []
-    return [tuple(line.split("|", 1)) for line in path.read_bytes().decode("utf-8").splitlines()]
-
-
-def wait_until(condition, what, timeout=60):
-    """For effects of processes the updater started and nobody waits for."""
-    deadline = time.monotonic() + timeout
-    while not condition():
-        assert time.monotonic() < deadline, "gave up waiting for " + what
-        time.sleep(0.1)
-
-
 def logged(folder, line) -> bool:
     """Whether a line is in the trace log yet (raw: it may be mid-write)."""
     path = Path(folder) / orvtest.TRACE
     return path.exists() and (" | " + line + "\r\n").encode("utf-8") in path.read_bytes()
-
-
-class Holder:
-    """A running Windows process (optionally holding a file open) that ends
-    when we close its standard input."""
-
-    def __init__(self, folder, held=None, share=0):
-        self.pid_file = Path(folder) / ("holder-%d.pid" % time.monotonic_ns())
-        args = [HOLD_OPEN, winpath(self.pid_file)] + ([winpath(held), str(share)] if held else [])
-        # Its standard input is ours to close; nothing is read from its output.
-        self.proc = subprocess.Popen([orvtest.WINE_RUN, orvtest.PREFIX] + [str(a) for a in args],
-                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL, start_new_session=True)
-        wait_until(lambda: self.pid_file.exists() or self.proc.poll() is not None, "the holder to start")
-        assert self.proc.poll() is None, "HoldOpen could not start (exit %d)" % self.proc.returncode
-        self.pid = int(self.pid_file.read_text())
-
-    def release(self):
-        self.proc.stdin.close()
-        self.proc.wait(timeout=60)
-
-    def stop(self):
-        if self.proc.poll() is None:
-            orvtest.kill_group(self.proc)
 
 
 def ended_pid(folder) -> int:
@@ -96,15 +53,11 @@ class Install:
     for the product's main executable."""
 
     def __init__(self, folder: Path, app="KDS_Lum.exe"):
-        self.folder = folder
-        self.target = folder / "OrvUpdaterW7.exe"
-        shutil.copy(orvtest.EXE, self.target)
-        self.stage = folder / ".orvupdaterw7-selfupdate"
+        self.folder, self.target, self.stage = folder, folder / "OrvUpdaterW7.exe", folder / ".orvupdaterw7-selfupdate"
+        self.staged, self.app = self.stage / "OrvUpdaterW7-4242-1000.exe", folder / app
         self.stage.mkdir()
-        self.staged = self.stage / "OrvUpdaterW7-4242-1000.exe"
-        shutil.copy(NEXT_EXE, self.staged)
-        self.app = folder / app
-        shutil.copy(RECORDER, self.app)
+        for source, copy in ((orvtest.EXE, self.target), (NEXT_EXE, self.staged), (RECORDER, self.app)):
+            shutil.copy(source, copy)
         self.fresh = Path(str(self.target) + ".selfupdate-new")
         self.backup = Path(str(self.target) + ".selfupdate-backup")
 
@@ -115,17 +68,15 @@ class Install:
         args = [self.staged, "/selfreplace", "/waitpid:%d" % waitpid, "/target:" + winpath(self.target),
                 "/installpath:" + winpath(self.folder), "/product:kds"]
         args += (["/source:" + winpath(source)] if source else []) + list(extra)
-        if not wait:
-            return orvtest.wine_start(args)
-        return orvtest.wine(args).returncode
+        return orvtest.wine(args).returncode if wait else orvtest.wine_start(args)
 
     def cleanup(self, *extra):
         """The new updater's clean-up run, as the replacement run starts it;
         returns the finished process (its output may still grow: programs
         it started write there too)."""
-        args = [self.target, "/postselfupdate", "/finishonly", "/selfbackup:" + winpath(self.backup),
-                "/selfstage:" + winpath(self.staged), "/installpath:" + winpath(self.folder), "/product:kds"]
-        proc = orvtest.wine_start(args + list(extra))
+        proc = orvtest.wine_start([self.target, "/postselfupdate", "/finishonly", "/selfbackup:" + winpath(self.backup),
+                                   "/selfstage:" + winpath(self.staged), "/installpath:" + winpath(self.folder),
+                                   "/product:kds"] + list(extra))
         proc.wait(timeout=120)
         return proc
 
@@ -139,66 +90,34 @@ class Install:
 
 
 @pytest.fixture
-def runonce():
-    """The RunOnce value under test, removed before and after."""
-    delete = ["reg", "delete", RUNONCE_KEY, "/v", RUNONCE_VALUE, "/f"]
-    orvtest.wine(delete)
-    yield _query_runonce
-    orvtest.wine(delete)
-
-
-def _query_runonce():
-    out = orvtest.wine(["reg", "query", RUNONCE_KEY, "/v", RUNONCE_VALUE]).stdout
-    for line in out.splitlines():
-        name, _, rest = line.strip().partition("    REG_SZ    ")
-        if name == RUNONCE_VALUE:
-            return rest
-    return None
+def runonce(registry):
+    """The RunOnce value under test (removed before and after)."""
+    return lambda: registry(orvtest.RUN_ONCE, RUNONCE_VALUE)
 
 
 def test_replacement_waits_for_the_old_updater_then_hands_over(install):
-    """The whole chain: the old updater (a holder of the installed exe) is
-    still running; read-only side files of a broken earlier chain lie beside
-    the exe; a pending state document waits with no reboot work left."""
+    """The old updater (a holder of the installed exe) is still running, and
+    read-only side files of a broken earlier chain lie beside the exe."""
     setup = Install(install)
-    old_bytes, new_bytes = setup.target.read_bytes(), NEXT_EXE.read_bytes()
+    old_bytes = setup.target.read_bytes()
     for side in (setup.fresh, setup.backup):
         side.write_bytes(b"left over by a broken chain")
         side.chmod(0o444)
-    pending = b"<Updater><version><KDS_Lum.zip>2.0</KDS_Lum.zip></version></Updater>"
-    (install / "pending-updater-w7.xml").write_bytes(pending)
-    (install / ".orvw7-reboot-pending").mkdir()
 
-    old_updater = Holder(install, held=setup.target, share=0)
-    try:
+    with Holder(install, setup.target, 0) as old_updater:
         helper = setup.replace(waitpid=old_updater.pid, wait=False)
         time.sleep(2)
         assert helper.poll() is None, "the helper must wait while the old updater runs"
         assert setup.target.read_bytes() == old_bytes
         old_updater.release()
         assert helper.wait(timeout=60) == 0
-    finally:
-        old_updater.stop()
     launched = "Launch succeeded | " + winpath(setup.app)
     wait_until(lambda: logged(install, launched) and started(setup.app), "the new updater to launch the application")
 
-    assert setup.target.read_bytes() == new_bytes
-    assert not setup.stage.exists()
-    assert not setup.fresh.exists() and not setup.backup.exists()
-    assert not (install / "pending-updater-w7.xml").exists() and not (install / ".orvw7-reboot-pending").exists()
-    assert (install / "updater-w7.xml").read_bytes() == pending
-    app_starts = [(folder, command.strip()) for folder, command in started(setup.app)]
-    assert app_starts == [(winpath(install), '"%s"' % winpath(setup.app))], "started once, no arguments"
-
-    helper_run, new_run = orvtest.runs(install)
-    assert orvtest.messages(helper_run) == [
-        "Session start | Version=%s | Executable=%s" % (NEW, winpath(setup.staged)),
-        "Self-update replacement PASS | Target=" + winpath(setup.target)]
-    assert orvtest.messages(new_run) == [
-        "Session start | Version=%s | Executable=%s" % (NEW, winpath(setup.target)),
-        "Pending updater-w7.xml promoted after reboot completion.",
-        "Self-update post-cleanup complete | Permanent updater is running.",
-        launched]
+    assert setup.target.read_bytes() == NEXT_EXE.read_bytes()
+    assert not [p for p in (setup.stage, setup.fresh, setup.backup) if p.exists()]
+    assert [(folder, command.strip()) for folder, command in started(setup.app)] == [
+        (winpath(install), '"%s"' % winpath(setup.app))], "started once, no arguments"
     setup.assert_updater_works(NEW)
 
 
@@ -217,24 +136,6 @@ def test_new_updater_gets_the_hand_over_command_line(install):
     assert setup.backup.read_bytes() == orvtest.EXE.read_bytes(), "the old exe waits for the clean-up run"
 
 
-def no_source(setup):
-    return {"source": None}
-
-
-def missing_source(setup):
-    return {"source": setup.stage / "gone.exe"}
-
-
-def folder_as_new_copy(setup):
-    setup.fresh.mkdir()
-    return {}
-
-
-def old_exe_held(setup):
-    # The wait is over at once (that process has ended), the file is not free.
-    return {"holder": Holder(setup.folder, held=setup.target, share=0), "waitpid": ended_pid(setup.folder)}
-
-
 def folder_in_exe_place(setup):
     setup.target.unlink()
     setup.target.mkdir()
@@ -251,14 +152,17 @@ def staged_text_file(setup):
 # case: arrange(install) -> replace() arguments, exit code, the run's lines
 # after "Session start" (one ending in "| " is a prefix of a line that ends
 # with a Win32 error text)
+INCOMPLETE = ["Self-update command is incomplete or staged source is missing."]
 FAILURES = {
-    "no source given": (no_source, 31, ["Self-update command is incomplete or staged source is missing."]),
-    "staged source missing": (missing_source, 31,
-                              ["Self-update command is incomplete or staged source is missing."]),
-    "new copy blocked by a folder": (folder_as_new_copy, 32, ["Self-update replacement copy failed | "]),
-    "old exe held past the wait": (old_exe_held, 33, ["Self-update backup move failed | "]),
-    "folder in the exe's place": (folder_in_exe_place, 34,
-                                  ["Self-update permanent move or verification failed | "]),
+    "no source given": (lambda setup: {"source": None}, 31, INCOMPLETE),
+    "staged source missing": (lambda setup: {"source": setup.stage / "gone.exe"}, 31, INCOMPLETE),
+    "new copy blocked by a folder": (lambda setup: setup.fresh.mkdir() or {}, 32,
+                                     ["Self-update replacement copy failed | "]),
+    # The wait is over at once (that process has ended), the file is not free.
+    "old exe held past the wait": (lambda setup: {"holder": Holder(setup.folder, setup.target, 0),
+                                                  "waitpid": ended_pid(setup.folder)}, 33,
+                                   ["Self-update backup move failed | "]),
+    "folder in the exe's place": (folder_in_exe_place, 34, ["Self-update permanent move or verification failed | "]),
     "staged file is no program": (staged_text_file, 35, ["Self-update replacement PASS | Target=",
                                                          "New updater launch failed after self replacement | "]),
 }
@@ -268,10 +172,8 @@ def assert_lines(run, expected):
     got = orvtest.messages(run)[1:]
     assert len(got) == len(expected), got
     for line, want in zip(got, expected):
-        if want.endswith("| "):
-            assert line.startswith(want) and re.search(r" \(Win32 \d+\)$", line), line
-        else:
-            assert line == want
+        prefix = want.endswith("| ")
+        assert line.startswith(want) and re.search(r" \(Win32 \d+\)$", line) if prefix else line == want, line
 
 
 @pytest.mark.parametrize("case", list(FAILURES))
@@ -332,9 +234,8 @@ def test_cleanup_run_finishes_the_original_run(install, runonce, monkeypatch, fl
     older = setup.stage / "OrvUpdaterW7-17-1.exe"
     if promotion == "reboot pending":  # a file waits for the reboot; an older staged copy keeps its folder
         shutil.copy(NEXT_EXE, older)
-        (install / ".orvw7-reboot-pending").mkdir()
-        (install / ".orvw7-reboot-pending" / "4242-1-a.dll").write_bytes(b"x")
-    holder = Holder(install, held=install / "updater-w7.xml") if promotion == "state file held" else None
+        orvtest.write_files(install, {".orvw7-reboot-pending/4242-1-a.dll": b"x"})
+    holder = Holder(install, install / "updater-w7.xml") if promotion == "state file held" else None
     try:
         # Wine's shutdown command is a stub that only reports its arguments.
         monkeypatch.setenv("ORV_WINEDEBUG", "-all,+shutdown")
@@ -357,9 +258,9 @@ def test_cleanup_run_finishes_the_original_run(install, runonce, monkeypatch, fl
                     if ":wmain stub: " in line]
     if restarted:
         wait_until(stub, "the restart command")
-    assert stub() == ([restart] if restarted else [])
     if launched:
         wait_until(lambda: started(setup.app), "the application to start")
+    assert stub() == ([restart] if restarted else [])
     assert bool(started(setup.app)) == launched
 
     expected = [PROMOTION[promotion], "Self-update post-cleanup complete | Permanent updater is running."]

@@ -16,7 +16,7 @@
 # What runs, on 127.0.0.1 only: nginx over HTTP and, as https://localhost:PORT,
 # over TLS with a certificate from a throw-away CA made here (Wine trusts the
 # system store, so the CA is in it while the servers run); a fault server for
-# the answers nginx will not give; and a port that refuses connections.
+# the answers nginx will not give.
 #
 
 import argparse
@@ -29,7 +29,6 @@ import shutil
 import signal
 import socket
 import socketserver
-import struct
 import subprocess
 import sys
 import threading
@@ -135,8 +134,6 @@ http {{
     types {{ text/plain txt; application/xml xml; application/zip zip; }}
     server {{
         listen 127.0.0.1:{http_port}; {builtin} {tls} server_name localhost; root {docroot};
-        location = /close {{ return 444; }}
-        location ^~ /close/ {{ return 444; }}
     }}
 }}
 """
@@ -197,10 +194,16 @@ GATES = {}
 GATES_LOCK = threading.Lock()
 
 
-def gate(query):
+def gate(name):
     # The two events of a named gate: the held request arrived; it may go on.
     with GATES_LOCK:
-        return GATES.setdefault(query.get("name", [""])[0], (threading.Event(), threading.Event()))
+        return GATES.setdefault(name, (threading.Event(), threading.Event()))
+
+
+def hold_at(name):
+    arrived, opened = gate(name)
+    arrived.set()
+    opened.wait(60)
 
 
 class FaultHandler(socketserver.BaseRequestHandler):
@@ -215,7 +218,7 @@ class FaultHandler(socketserver.BaseRequestHandler):
                 head += piece
             parts = head.split(b"\r\n", 1)[0].decode("latin-1").split(" ")
             target = urllib.parse.urlsplit(parts[1] if len(parts) == 3 else "")
-            query = urllib.parse.parse_qs(target.query)
+            query, self.path = urllib.parse.parse_qs(target.query), target.path
             # "/status/updater.xml" reaches "/status": a server base can name a fault.
             route = getattr(self, "route_" + ((target.path + "/").split("/")[1] or "echo"), None)
             if route is None:
@@ -259,45 +262,42 @@ class FaultHandler(socketserver.BaseRequestHandler):
             self.request.sendall(b"%x\r\n" % len(body[start:start + 4000]) + body[start:start + 4000] + b"\r\n")
         self.request.sendall(b"0\r\n\r\n")
 
-    def route_reset(self, head, query):
-        # Part of the announced body, then a reset (RST, not FIN).
-        self.send_head(200, ["Content-Length: %d" % self.number(query, "size", 200000)])
-        self.request.sendall(pattern_bytes(self.number(query, "sent", 50000)))
-        time.sleep(0.2)
-        self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        self.request.close()
-
-    def route_trickle(self, head, query):
-        # The body in pieces with pauses between them.
-        size, pieces = self.number(query, "size", 20000), max(1, self.number(query, "pieces", 20))
-        body, step = pattern_bytes(size), (size + pieces - 1) // pieces
-        self.send_head(200, ["Content-Length: %d" % size])
-        for start in range(0, size, step):
-            self.request.sendall(body[start:start + step])
-            time.sleep(self.number(query, "ms", 50) / 1000.0)
-
     def route_hold(self, head, query):
         # Sends `first` bytes of a `size` body (or nothing), marks gate `name`
         # as arrived and waits until it is opened; then the rest of the body, or
         # the status `code` when no body was begun.
-        arrived, opened = gate(query)
         size, first = self.number(query, "size", 0), self.number(query, "first", 0)
         if first:
             self.send_head(200, ["Content-Length: %d" % size])
             self.request.sendall(pattern_bytes(size)[:first])
-        arrived.set()
-        opened.wait(60)
+        hold_at(query.get("name", [""])[0])
         if first:
             self.request.sendall(pattern_bytes(size)[first:])
         else:
             self.route_status(head, query)
 
+    def route_files(self, head, query):
+        # "/files/SITE/NAME" is the docroot's SITE/NAME; a ZIP stops half-way
+        # at gate SITE until it is opened, so a client can be seen mid-download.
+        site, _, name = self.path[len("/files/"):].partition("/")
+        try:
+            with open(os.path.join(self.server.docroot, site, name), "rb") as f:
+                body = f.read()
+        except OSError:
+            return self.answer(404, b"not found\n")
+        half = len(body) // 2 if name.endswith(".zip") else len(body)
+        self.send_head(200, ["Content-Length: %d" % len(body)])
+        self.request.sendall(body[:half])
+        if half < len(body):
+            hold_at(site)
+            self.request.sendall(body[half:])
+
     def route_arrived(self, head, query):
         # Answers once the held request of gate `name` has arrived.
-        self.answer(200 if gate(query)[0].wait(60) else 504, b"arrived\n")
+        self.answer(200 if gate(query.get("name", [""])[0])[0].wait(60) else 504, b"arrived\n")
 
     def route_open(self, head, query):
-        gate(query)[1].set()
+        gate(query.get("name", [""])[0])[1].set()
         self.answer(200, b"open\n")
 
 
@@ -327,11 +327,9 @@ def serve(args):
     docroot = os.path.abspath(args.docroot) if args.docroot else os.path.join(workdir, "docroot")
     if not args.docroot:
         os.makedirs(docroot, exist_ok=True)
-        with open(os.path.join(docroot, "updater.xml"), "w") as f:
-            f.write('<?xml version="1.0"?>\n<Updater><version><Orvw_Lum.zip>1.2.3.4</Orvw_Lum.zip></version></Updater>\n')
         with open(os.path.join(docroot, "blob-3m.bin"), "wb") as f:
             f.write(os.urandom(3 * 1048576 + 123))  # not a multiple of any read buffer
-    nginx = fault = refuser = None
+    nginx = fault = None
     try:
         tls = None
         if not args.http_only:
@@ -343,11 +341,9 @@ def serve(args):
         if tls:
             endpoints["https"] = "https://localhost:%d/" % ports[1]
             fault = FaultServer(("127.0.0.1", 0), FaultHandler)
+            fault.docroot = docroot
             threading.Thread(target=fault.serve_forever, daemon=True).start()
             endpoints["fault"] = "http://127.0.0.1:%d/" % fault.server_address[1]
-            refuser = socket.socket()  # bound, never listening: every connection is refused
-            refuser.bind(("127.0.0.1", 0))
-            endpoints["refused"] = "http://127.0.0.1:%d/" % refuser.getsockname()[1]
         endpoints.update(docroot="Z:" + docroot.replace("/", "\\"), docroot_unix=docroot, nginx_pid=nginx.pid)
         if args.builtin_port:
             endpoints["builtin"] = "http://127.0.0.1:%d/" % args.builtin_port
@@ -358,9 +354,9 @@ def serve(args):
                 break
             stop_event.wait(0 if owner is not None else 0.5)
     finally:
-        for closing in (fault and fault.shutdown, fault and fault.server_close, refuser and refuser.close):
-            if closing:
-                closing()
+        if fault is not None:
+            fault.shutdown()
+            fault.server_close()
         if nginx is not None:
             stop_process(nginx)
         untrust_ca(workdir)

@@ -1,29 +1,30 @@
-// BoxAnswerer: finds a message box, records what it shows and presses one of
-// its buttons, so tests can drive programs that ask questions.
+// BoxAnswerer: finds a window of another program, records what it shows and
+// (for a message box) presses one of its buttons, so tests can drive and
+// read programs that ask questions or show progress.
 //
 //   BoxAnswerer.exe [/press:yes|no|ok|cancel|default|none] [/caption:TEXT]
-//                   [/timeout:MS] [/count:N] [/out:FILE]
+//                   [/class:NAME] [/timeout:MS] [/out:FILE]
 //
-// A box is a visible top-level window of class "#32770" (with caption TEXT
-// when given). Each is looked for up to MS milliseconds (default 10000); N
-// boxes (default 1) are answered one after the other. "default" presses the
-// box's default button, "none" leaves it open. Each record is a block of
-// key=value lines ended by an empty line, written to FILE (replaced whole
-// before the button is pressed); in values "\" is written "\\", CR "\r" and
-// LF "\n":
-//   caption, text, buttons (e.g. "yes,no"), default (or "none"),
-//   icon (question, error, warning, information, none or unknown),
-//   owner (class of the owner window, empty if unowned), pid, pressed.
-// Exit codes: 0 every box answered; 1 bad command line; 2 a box did not
-// appear in time; 3 the record could not be written or the button is not
-// on the box (which is then left open).
+// The window is a visible top-level window of class NAME (default "#32770",
+// a message box), with caption TEXT when given, looked for up to MS
+// milliseconds (default 10000). "default" presses the box's default button,
+// "none" leaves it open. The record is key=value lines written to FILE
+// before the button is pressed; in values "\" is written "\\", CR "\r" and LF "\n":
+//   caption, text, default (the default button, or "none"), icon
+//   (question, error, warning, information, none or unknown), window
+//   (x,y,w,h on the screen), client (x,y of its client area on the
+//   screen), screen (w,h), style and exstyle (decimal), and one control line
+//   per child window: class|style|x,y,w,h in the client area|progress
+//   position/maximum|text.
+// Exit codes: 0 answered; 1 bad command line; 2 no such window in time;
+// 3 the record could not be written or the button is not on the box.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "platform/FileSystem.h"
 
@@ -40,7 +41,7 @@ std::wstring ButtonText(int id)
             return b.second;
         }
     }
-    return id == kPressNone ? L"none" : std::to_wstring(id);
+    return L"none";
 }
 
 std::wstring ClassOf(HWND hwnd)
@@ -56,16 +57,30 @@ std::wstring TextOf(HWND hwnd)
     return text;
 }
 
+std::wstring Style(HWND hwnd, int which)
+{
+    return std::to_wstring(static_cast<unsigned long>(::GetWindowLongW(hwnd, which)));
+}
+
+std::wstring Numbers(std::initializer_list<long> values)
+{
+    std::wstring text;
+    for (long v : values) {
+        text += (text.empty() ? L"" : L",") + std::to_wstring(v);
+    }
+    return text;
+}
+
 struct Search {
     const std::wstring* caption; // null: any
-    const std::set<HWND>* answered;
+    const std::wstring* className;
     HWND found;
 };
 
 BOOL CALLBACK ConsiderWindow(HWND hwnd, LPARAM param)
 {
     Search& s = *reinterpret_cast<Search*>(param);
-    if (::IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770" && s.answered->count(hwnd) == 0 &&
+    if (::IsWindowVisible(hwnd) && ClassOf(hwnd) == *s.className &&
         (s.caption == nullptr || TextOf(hwnd) == *s.caption)) {
         s.found = hwnd;
         return FALSE;
@@ -73,43 +88,27 @@ BOOL CALLBACK ConsiderWindow(HWND hwnd, LPARAM param)
     return TRUE;
 }
 
-// The screen, or an icon drawn over a plain background, as 0x00RRGGBB pixels.
-std::vector<DWORD> Pixels(const RECT& area, HICON icon, DWORD background)
+// Whether the icon, drawn over the background the control shows (its
+// corner pixel), gives what the screen shows there, give or take edge
+// blending: the question and information icons differ in about 7% of their pixels.
+bool Shows(HDC shown, HDC drawn, int width, int height, HICON icon)
 {
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height; // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HDC screen = ::GetDC(nullptr);
-    HDC dc = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
-    HBRUSH brush = ::CreateSolidBrush(RGB(background >> 16, (background >> 8) & 0xFF, background & 0xFF));
-    RECT all{0, 0, width, height};
-    const bool drawn = bitmap != nullptr &&
-                       (icon == nullptr ? ::BitBlt(dc, 0, 0, width, height, screen, area.left, area.top, SRCCOPY)
-                                        : ::FillRect(dc, &all, brush) &&
-                                              ::DrawIconEx(dc, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL));
-    ::GdiFlush();
-    std::vector<DWORD> pixels;
-    if (drawn) {
-        pixels.assign(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + width * height);
-    }
+    HBRUSH brush = ::CreateSolidBrush(::GetPixel(shown, 0, 0));
+    const RECT all{0, 0, width, height};
+    ::FillRect(drawn, &all, brush);
     ::DeleteObject(brush);
-    ::SelectObject(dc, old);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(dc);
-    ::ReleaseDC(nullptr, screen);
-    return pixels;
+    ::DrawIconEx(drawn, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    int differing = 0;
+    for (int i = 0; i < width * height; ++i) {
+        const COLORREF a = ::GetPixel(shown, i % width, i / width), b = ::GetPixel(drawn, i % width, i / width);
+        differing += std::abs(GetRValue(a) - GetRValue(b)) > 24 || std::abs(GetGValue(a) - GetGValue(b)) > 24 ||
+                     std::abs(GetBValue(a) - GetBValue(b)) > 24;
+    }
+    return differing * 50 <= width * height;
 }
 
 // Icon handles cannot be read across processes, so the icon is recognised by
-// what it draws: the control's pixels on the screen against each system icon
-// drawn here over the same background (the control's corner).
+// what it draws: the control's pixels on the screen against each system icon.
 std::wstring IconOf(HWND box)
 {
     HWND control = nullptr;
@@ -122,38 +121,38 @@ std::wstring IconOf(HWND box)
     if (control == nullptr) {
         return L"none";
     }
-    RECT area{};
-    ::GetClientRect(control, &area);
-    ::MapWindowPoints(control, HWND_DESKTOP, reinterpret_cast<POINT*>(&area), 2);
+    RECT r{};
+    ::GetWindowRect(control, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
     const std::pair<const wchar_t*, const wchar_t*> known[] = {
         {IDI_QUESTION, L"question"}, {IDI_ERROR, L"error"}, {IDI_WARNING, L"warning"}, {IDI_INFORMATION, L"information"}};
+    HDC screen = ::GetDC(nullptr), shown = ::CreateCompatibleDC(screen), drawn = ::CreateCompatibleDC(screen);
+    HBITMAP shownBitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HBITMAP drawnBitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ oldShown = ::SelectObject(shown, shownBitmap), oldDrawn = ::SelectObject(drawn, drawnBitmap);
+    std::wstring found = L"unknown";
     // The box may still be painting or lie under another window: look again,
     // and bring it to the top half-way through.
-    for (int attempt = 0; attempt < 10; ++attempt) {
+    for (int attempt = 0; attempt < 10 && found == L"unknown"; ++attempt) {
         if (attempt == 5) {
             ::SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         }
         ::Sleep(100);
-        const std::vector<DWORD> shown = Pixels(area, nullptr, 0);
+        ::BitBlt(shown, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
         for (const auto& k : known) {
-            const std::vector<DWORD> drawn = Pixels(area, ::LoadIconW(nullptr, k.first), shown.empty() ? 0 : shown[0]);
-            size_t differing = 0;
-            for (size_t i = 0; i < shown.size() && drawn.size() == shown.size(); ++i) {
-                for (int shift = 0; shift < 24; shift += 8) {
-                    if (std::abs(int((shown[i] >> shift) & 0xFF) - int((drawn[i] >> shift) & 0xFF)) > 24) {
-                        ++differing;
-                        break;
-                    }
-                }
-            }
-            // Edge blending differs a little; the question and information
-            // icons differ in about 7% of their pixels, so stay well below.
-            if (!shown.empty() && drawn.size() == shown.size() && differing * 50 <= shown.size()) {
-                return k.second;
-            }
+            found = found == L"unknown" && Shows(shown, drawn, width, height, ::LoadIconW(nullptr, k.first)) ? k.second
+                                                                                                         : found;
         }
     }
-    return L"unknown";
+    ::SelectObject(shown, oldShown);
+    ::SelectObject(drawn, oldDrawn);
+    for (HGDIOBJ bitmap : {shownBitmap, drawnBitmap}) {
+        ::DeleteObject(bitmap);
+    }
+    ::DeleteDC(shown);
+    ::DeleteDC(drawn);
+    ::ReleaseDC(nullptr, screen);
+    return found;
 }
 
 // The button drawn as the default (the one Enter presses), 0 for none.
@@ -177,24 +176,40 @@ std::wstring Escape(const std::wstring& value)
     return out;
 }
 
-std::wstring Describe(HWND box, int pressed)
+// One line per child window, placed in its parent's client area.
+std::wstring Controls(HWND window)
 {
-    std::wstring buttons;
-    for (const auto& b : kButtons) {
-        HWND button = ::GetDlgItem(box, b.first);
-        if (button != nullptr && ::IsWindowVisible(button) && ClassOf(button) == L"Button") {
-            buttons += (buttons.empty() ? L"" : L",") + std::wstring(b.second);
+    std::wstring lines;
+    for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        RECT r{};
+        ::GetWindowRect(child, &r);
+        ::MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&r), 2);
+        std::wstring bar;
+        if (EqualsNoCase(ClassOf(child), PROGRESS_CLASSW)) {
+            bar = std::to_wstring(::SendMessageW(child, PBM_GETPOS, 0, 0)) + L"/" +
+                  std::to_wstring(::SendMessageW(child, PBM_GETRANGE, FALSE, 0));
         }
+        lines += L"control=" + ClassOf(child) + L"|" + Style(child, GWL_STYLE) + L"|" +
+                 Numbers({r.left, r.top, r.right - r.left, r.bottom - r.top}) + L"|" + bar + L"|" +
+                 Escape(TextOf(child)) + L"\n";
     }
+    return lines;
+}
+
+std::wstring Describe(HWND box)
+{
     wchar_t message[4096] = {};
     ::GetDlgItemTextW(box, 0xFFFF, message, 4096);
-    const int defaultId = DefaultButtonOf(box);
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(box, &pid);
-    return L"caption=" + Escape(TextOf(box)) + L"\ntext=" + Escape(message) + L"\nbuttons=" + buttons +
-           L"\ndefault=" + (defaultId == 0 ? L"none" : ButtonText(defaultId)) + L"\nicon=" + IconOf(box) +
-           L"\nowner=" + Escape(ClassOf(::GetWindow(box, GW_OWNER))) + L"\npid=" + std::to_wstring(pid) +
-           L"\npressed=" + ButtonText(pressed) + L"\n\n";
+    RECT r{};
+    ::GetWindowRect(box, &r);
+    POINT client{0, 0};
+    ::ClientToScreen(box, &client);
+    return L"caption=" + Escape(TextOf(box)) + L"\ntext=" + Escape(message) + L"\ndefault=" + ButtonText(DefaultButtonOf(box)) + L"\nicon=" + IconOf(box) + L"\nwindow=" +
+           Numbers({r.left, r.top, r.right - r.left, r.bottom - r.top}) + L"\nclient=" + Numbers({client.x, client.y}) +
+           L"\nscreen=" +
+           Numbers({::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}) + L"\nstyle=" +
+           Style(box, GWL_STYLE) + L"\nexstyle=" + Style(box, GWL_EXSTYLE) + L"\n" +
+           Controls(box);
 }
 
 } // namespace
@@ -202,12 +217,11 @@ std::wstring Describe(HWND box, int pressed)
 int wmain(int argc, wchar_t** argv)
 {
     int press = kPressDefault;
-    std::wstring caption, outFile;
+    std::wstring caption, className = L"#32770", outFile, error;
     bool hasCaption = false;
-    unsigned long timeoutMs = 10000, count = 1;
+    unsigned long timeoutMs = 10000;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i], value = arg.substr(std::min(arg.size(), arg.find(L':') + 1));
-        const bool number = !value.empty() && value.find_first_not_of(L"0123456789") == std::wstring::npos;
         if (StartsWithNoCase(arg, L"/press:")) {
             press = EqualsNoCase(value, L"default") ? kPressDefault : EqualsNoCase(value, L"none") ? kPressNone : 0;
             for (const auto& b : kButtons) {
@@ -216,44 +230,38 @@ int wmain(int argc, wchar_t** argv)
         } else if (StartsWithNoCase(arg, L"/caption:")) {
             hasCaption = true;
             caption = value;
+        } else if (StartsWithNoCase(arg, L"/class:")) {
+            className = value;
         } else if (StartsWithNoCase(arg, L"/out:")) {
             outFile = value;
-        } else if (number && StartsWithNoCase(arg, L"/timeout:")) {
+        } else if (StartsWithNoCase(arg, L"/timeout:") && !value.empty()) {
             timeoutMs = std::wcstoul(value.c_str(), nullptr, 10);
-        } else if (number && StartsWithNoCase(arg, L"/count:")) {
-            count = std::wcstoul(value.c_str(), nullptr, 10);
         } else {
             press = 0;
         }
-        if (press == 0 || count == 0) {
+        if (press == 0) {
             return 1;
         }
     }
-    std::set<HWND> answered;
-    std::wstring records, error;
-    for (unsigned long n = 0; n < count; ++n) {
-        Search search{hasCaption ? &caption : nullptr, &answered, nullptr};
-        for (const ULONGLONG deadline = ::GetTickCount64() + timeoutMs; search.found == nullptr; ::Sleep(50)) {
-            ::EnumWindows(&ConsiderWindow, reinterpret_cast<LPARAM>(&search));
-            if (search.found == nullptr && ::GetTickCount64() >= deadline) {
-                return 2;
-            }
+    Search search{hasCaption ? &caption : nullptr, &className, nullptr};
+    for (const ULONGLONG deadline = ::GetTickCount64() + timeoutMs; search.found == nullptr; ::Sleep(50)) {
+        ::EnumWindows(&ConsiderWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found == nullptr && ::GetTickCount64() >= deadline) {
+            return 2;
         }
-        HWND box = search.found;
-        answered.insert(box);
-        const int pressed = press == kPressDefault ? DefaultButtonOf(box) : press;
-        records += Describe(box, pressed);
-        if (!outFile.empty() && !WriteFileAtomic(outFile, records, error)) {
-            return 3;
-        }
-        // A box answers any command id it is sent, even one it has no button
-        // for; refuse rather than hand the program an answer it never offered.
-        HWND button = pressed > 0 ? ::GetDlgItem(box, pressed) : nullptr;
-        if (pressed != kPressNone &&
-            (button == nullptr || !::IsWindowVisible(button) ||
-             !::PostMessageW(box, WM_COMMAND, MAKEWPARAM(pressed, BN_CLICKED), reinterpret_cast<LPARAM>(button)))) {
-            return 3;
-        }
+    }
+    HWND box = search.found;
+    const int pressed = press == kPressDefault ? DefaultButtonOf(box) : press;
+    if (!outFile.empty() && !WriteFileAtomic(outFile, Describe(box), error)) {
+        return 3;
+    }
+    // A box answers any command id it is sent, even one it has no button
+    // for; refuse rather than hand the program an answer it never offered.
+    HWND button = pressed > 0 ? ::GetDlgItem(box, pressed) : nullptr;
+    if (pressed != kPressNone &&
+        (button == nullptr || !::IsWindowVisible(button) ||
+         !::PostMessageW(box, WM_COMMAND, MAKEWPARAM(pressed, BN_CLICKED), reinterpret_cast<LPARAM>(button)))) {
+        return 3;
     }
     return 0;
 }

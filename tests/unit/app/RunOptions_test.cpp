@@ -1,10 +1,11 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "app/RunOptions.h"
-#include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -82,29 +83,24 @@ TEST(RunOptionsTest, ValueSwitchesAreTrimmedSkippedWhenEmptyAndLaterOnesWin)
     }
 }
 
-TEST(RunOptionsTest, PathsAreMadeFullAndTheInstallFolderDefaultsToTheProgramsOwn)
+TEST(RunOptionsTest, PathsAreMadeFullTheInstallFolderDefaultsToTheProgramsOwnAndRawArgumentsStay)
 {
-    TempDir dir;
-    const std::wstring program = TestProgramPath(), here = TestCurrentFolder();
-    EXPECT_EQ(Parse(L"/silent").installPath, program.substr(0, program.rfind(L'\\')));
-    EXPECT_EQ(Parse(L"\"/installpath:  \"").installPath, program.substr(0, program.rfind(L'\\')));
-    EXPECT_EQ(Parse(L"\"/installpath:" + dir.Path() + L"\\sub\\\\\"").installPath, dir / L"sub");
+    const std::wstring program = TestProgramPath(), own = program.substr(0, program.rfind(L'\\'));
+    wchar_t here[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, here);
+    EXPECT_EQ(Parse(L"/silent").installPath, own);
+    EXPECT_EQ(Parse(L"\"/installpath:  \"").installPath, own);
+    EXPECT_EQ(Parse(L"\"/installpath:C:\\Program Files\\sub\\\\\"").installPath, L"C:\\Program Files\\sub");
     EXPECT_EQ(Parse(L"/installpath:D:\\").installPath, L"D:\\");
     const RunOptions o = Parse(L"/manifestfile:rel\\m.xml /source:a\\..\\s.exe /target:C:\\t\\ /selfbackup:C:/b/x "
-                               L"/selfstage:C:\\stage\\\\");
-    EXPECT_EQ(o.manifestFile, here + L"\\rel\\m.xml");
-    EXPECT_EQ(o.source, here + L"\\s.exe");
-    EXPECT_EQ(o.target, L"C:\\t");
-    EXPECT_EQ(o.selfBackup, L"C:\\b\\x");
-    EXPECT_EQ(o.selfStage, L"C:\\stage");
-}
-
-TEST(RunOptionsTest, RawArgumentsAreKeptVerbatimAndInOrder)
-{
-    const RunOptions o = Parse(L"/elevated \"/installpath:C:\\Program Files\\App\" /SILENT odd \"\"");
-    EXPECT_EQ(o.rawArguments,
-              (std::vector<std::wstring>{L"/elevated", L"/installpath:C:\\Program Files\\App", L"/SILENT", L"odd", L""}));
-    EXPECT_EQ(o.installPath, L"C:\\Program Files\\App");
+                               L"/selfstage:C:\\stage\\\\ /elevated \"\"");
+    const std::vector<std::wstring> expected = {
+        o.manifestFile, o.source, o.target, o.selfBackup, o.selfStage};
+    EXPECT_EQ(expected, (std::vector<std::wstring>{std::wstring(here) + L"\\rel\\m.xml", std::wstring(here) + L"\\s.exe",
+                                                   L"C:\\t", L"C:\\b\\x", L"C:\\stage"}));
+    EXPECT_EQ(o.rawArguments, (std::vector<std::wstring>{L"/manifestfile:rel\\m.xml", L"/source:a\\..\\s.exe",
+                                                         L"/target:C:\\t\\", L"/selfbackup:C:/b/x",
+                                                         L"/selfstage:C:\\stage\\\\", L"/elevated", L""}));
 }
 
 } // namespace

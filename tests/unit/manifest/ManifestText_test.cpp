@@ -90,7 +90,8 @@ TEST(ManifestTextTest, EachFaultGivesItsOwnText)
     });
 }
 
-TEST(ManifestTextTest, ServerMissingNeedsBothWordsInsideTheStartTag)
+// serverMissing needs both words inside the start tag; entities are decoded once, then trimmed.
+TEST(ManifestTextTest, AttributesAndEntities)
 {
     ExpectDocuments({
         {Doc(L"<A.zip SERVERMISSING=\"TRUE\">1</A.zip><B.zip>2</B.zip>"), L"A.zip=1 !; B.zip=2"},
@@ -98,12 +99,6 @@ TEST(ManifestTextTest, ServerMissingNeedsBothWordsInsideTheStartTag)
         {Doc(L"<A.zip serverMissing=\"false\">1</A.zip>"), L"A.zip=1"},
         {Doc(L"<A.zip serverMissing=\"yes\">true</A.zip>"), L"A.zip=true"},
         {Doc(L"<A.zip server-missing=\"true\">1</A.zip>"), L"A.zip=1"},
-    });
-}
-
-TEST(ManifestTextTest, EntitiesAreDecodedOnceThenTrimmed)
-{
-    ExpectDocuments({
         {Doc(L"<A.zip> &lt;&gt;&quot;&apos;&amp; </A.zip>"), L"A.zip=<>\"'&"},
         {Doc(L"<A.zip>&amp;lt;&amp;amp;</A.zip>"), L"A.zip=&lt;&amp;"},
         {Doc(L"<A.zip>&#49;&LT;&lt</A.zip>"), L"A.zip=&#49;&LT;&lt"},
@@ -129,10 +124,7 @@ TEST(PackageListTest, NamesMatchUnderAsciiCaseFoldingOnly)
     ASSERT_NE(list.Find(L"\u00c4PFEL.ZIP"), nullptr);
     EXPECT_EQ(list.Find(L"\u00c4PFEL.ZIP")->version, L"1");
     EXPECT_EQ(list.Find(L"C.zip"), nullptr);
-}
-
-TEST(PackageListTest, OnlyPlainZipFileNamesAreSafe)
-{
+    // Only plain ZIP file names are safe.
     const std::pair<const wchar_t*, bool> cases[] = {
         {L"Orvw_Lum.zip", true}, {L"A.ZIP", true},     {L"with blank.zip", true}, {L"..zip", true},
         {L"", false},            {L"a.zip.txt", false}, {L"a.zip ", false},       {L"dir/a.zip", false},

@@ -1,43 +1,33 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/PathText.h"
 
 namespace {
 
-TEST(PathTextTest, JoinPathFollowsSeparatorAndDriveRules)
+TEST(PathTextTest, JoinParentNameAndStem)
 {
-    const struct {
-        const wchar_t* base;
-        const wchar_t* relative;
-        const wchar_t* expected;
-    } cases[] = {
+    const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> joins[] = {
         {L"C:\\App", L"bin\\x.dll", L"C:\\App\\bin\\x.dll"}, {L"C:\\App\\", L"x", L"C:\\App\\x"},
         {L"C:\\App/", L"x", L"C:\\App/x"},                   {L"C:\\App", L"D:\\x", L"D:\\x"},
         {L"C:\\App", L"\\x", L"C:\\App\\x"},                 {L"C:\\App\\", L"\\x", L"C:\\App\\\\x"},
         {L"", L"x", L"x"},                                   {L"C:\\App", L"", L"C:\\App"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(JoinPath(c.base, c.relative), c.expected) << c.base << L" + " << c.relative;
+    for (const auto& c : joins) {
+        EXPECT_EQ(JoinPath(std::get<0>(c), std::get<1>(c)), std::get<2>(c)) << std::get<0>(c) << L" + " << std::get<1>(c);
     }
-}
-
-TEST(PathTextTest, ParentNameAndStem)
-{
-    const struct {
-        const wchar_t* path;
-        const wchar_t* parent;
-        const wchar_t* name;
-        const wchar_t* stem;
-    } cases[] = {
+    // path: parent, name, stem
+    const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*> parts[] = {
         {L"C:\\x.txt", L"C:\\", L"x.txt", L"x"},           {L"C:/a/pkg.v2.zip", L"C:/a", L"pkg.v2.zip", L"pkg.v2"},
         {L"x.txt", L"", L"x.txt", L"x"},                   {L"C:\\a\\", L"C:\\a", L"", L""},
         {L"\\\\srv\\share\\f", L"\\\\srv\\share", L"f", L"f"}, {L"C:\\a\\.hidden", L"C:\\a", L".hidden", L""},
         {L"dir.d\\README", L"dir.d", L"README", L"README"}, {L"C:\\", L"C:\\", L"", L""},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ParentPath(c.path), c.parent) << c.path;
-        EXPECT_EQ(FileNamePart(c.path), c.name) << c.path;
-        EXPECT_EQ(FileStem(c.path), c.stem) << c.path;
+    for (const auto& c : parts) {
+        const std::wstring path = std::get<0>(c);
+        EXPECT_EQ(ParentPath(path) + L"|" + FileNamePart(path) + L"|" + FileStem(path),
+                  std::wstring(std::get<1>(c)) + L"|" + std::get<2>(c) + L"|" + std::get<3>(c));
     }
 }
 
@@ -58,10 +48,8 @@ TEST(PathTextTest, RootsTrailingSeparatorsTrimmingAndCase)
     EXPECT_EQ(StripTrailingSeparators(L"D:\\App\\\\/"), L"D:\\App");
     EXPECT_EQ(StripTrailingSeparators(L"D:\\"), L"D:\\");
     EXPECT_EQ(TrimWhitespace(L" \t\r\n\v\f a b \r\n"), L"a b");
-    EXPECT_TRUE(StartsWithNoCase(L"/InstallPath:C:\\x", L"/installpath:"));
-    EXPECT_FALSE(StartsWithNoCase(L"/inst", L"/installpath:"));
-    EXPECT_TRUE(EndsWithNoCase(L"Package.ZIP", L".zip"));
-    EXPECT_FALSE(EndsWithNoCase(L"zip", L".zip"));
+    EXPECT_TRUE(StartsWithNoCase(L"/InstallPath:C:\\x", L"/installpath:") && !StartsWithNoCase(L"/inst", L"/install"));
+    EXPECT_TRUE(EndsWithNoCase(L"Package.ZIP", L".zip") && !EndsWithNoCase(L"zip", L".zip"));
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 
 #include "platform/FileSystem.h"
@@ -41,9 +40,9 @@ std::wstring TestEnvPath(const char* name)
     return !path.empty() && path[0] == L'\\' ? L"Z:" + path : path;
 }
 
-std::wstring TestToolPath(const std::wstring& exeName)
+std::wstring TestFixturePath(const std::wstring& fileName)
 {
-    return JoinPath(TestEnvPath("ORV_TEST_TOOLS_DIR"), exeName);
+    return JoinPath(TestEnvPath("ORV_TEST_FIXTURES_DIR"), fileName);
 }
 
 std::wstring TestProgramPath()
@@ -51,18 +50,6 @@ std::wstring TestProgramPath()
     wchar_t path[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     return path;
-}
-
-std::wstring TestCurrentFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetCurrentDirectoryW(MAX_PATH, path);
-    return path;
-}
-
-std::wstring TestFixturePath(const std::wstring& fileName)
-{
-    return JoinPath(TestEnvPath("ORV_TEST_FIXTURES_DIR"), fileName);
 }
 
 void WriteTestFile(const std::wstring& path, const std::string& bytes)
@@ -89,58 +76,7 @@ std::string ReadTestFile(const std::wstring& path)
     return out;
 }
 
-bool SetReadOnly(const std::wstring& path, bool readOnly)
-{
-    return ::SetFileAttributesW(path.c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL) != FALSE;
-}
-
 UniqueFile LockFile(const std::wstring& path)
 {
     return UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-}
-
-std::vector<std::wstring> TraceMessages(const std::wstring& logPath, const std::wstring& prefix)
-{
-    std::vector<std::wstring> messages;
-    const std::wstring text = Utf8ToWide(ReadTestFile(logPath));
-    for (size_t start = 0; start < text.size();) {
-        const size_t end = std::min(text.find(L"\r\n", start), text.size());
-        // level | Seq=n | time | message
-        size_t at = start;
-        for (int separator = 0; separator < 3 && at < end; ++separator) {
-            at = text.find(L" | ", at);
-            at = at < end ? at + 3 : end;
-        }
-        const std::wstring message = text.substr(at, end - at);
-        if (message.compare(0, prefix.size(), prefix) == 0) {
-            messages.push_back(message);
-        }
-        start = end + 2;
-    }
-    return messages;
-}
-
-Watchdog::Watchdog(unsigned long milliseconds) : limit_(milliseconds)
-{
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    name_ = info ? std::string(info->test_suite_name()) + "." + info->name() : "?";
-    done_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    thread_.Reset(::CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr));
-}
-
-Watchdog::~Watchdog()
-{
-    ::SetEvent(done_.Get());
-    ::WaitForSingleObject(thread_.Get(), INFINITE);
-}
-
-unsigned long __stdcall Watchdog::Watch(void* self)
-{
-    const Watchdog* dog = static_cast<const Watchdog*>(self);
-    if (::WaitForSingleObject(dog->done_.Get(), dog->limit_) == WAIT_TIMEOUT) {
-        std::fprintf(stderr, "watchdog: %s still running after %lu ms; giving up\n", dog->name_.c_str(), dog->limit_);
-        std::fflush(stderr);
-        ::TerminateProcess(::GetCurrentProcess(), 3);
-    }
-    return 0;
 }

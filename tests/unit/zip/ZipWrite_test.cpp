@@ -1,11 +1,13 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "support/TestSupport.h"
 #include "zip/ZipPackage.h"
-#include "zip/ZipTestSupport.h"
 
 namespace {
 

@@ -1,0 +1,70 @@
+// Extraction where the package scenarios cannot look: a window closed while
+// files are written, and packages or destinations that cannot be opened,
+// emptied or made.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "log/TraceLog.h"
+#include "platform/FileSystem.h"
+#include "support/TestSupport.h"
+#include "ui/ProgressWindow.h"
+#include "zip/ZipPackage.h"
+
+namespace {
+
+struct Package {
+    // Two files, written with miniz's own writer.
+    Package()
+    {
+        log.path = dir / L"trace.log";
+        for (const char* name : {"a.txt", "dir/b.bin"}) {
+            EXPECT_TRUE(mz_zip_add_mem_to_archive_file_in_place(WideToUtf8(zip).c_str(), name, body.data(), body.size(),
+                                                                nullptr, 0, MZ_DEFAULT_COMPRESSION));
+        }
+    }
+
+    TempDir dir;
+    TraceLog log;
+    const std::wstring zip = dir / L"package.zip";
+    const std::string body = std::string(300000, 'x') + "end";
+    std::wstring error;
+};
+
+// A close the user asks for while files are written is handled during the
+// extraction, which itself carries on to the end.
+TEST(ZipPackageTest, ExtractionKeepsTheWindowAliveAndFinishes)
+{
+    Package p;
+    ProgressWindow window(false);
+    ASSERT_TRUE(window.Create());
+    ASSERT_TRUE(::PostMessageW(window.window, WM_CLOSE, 0, 0));
+    EXPECT_TRUE(ExtractZipPackage(p.zip, p.dir / L"out", p.log, window, p.error)) << p.error;
+    EXPECT_TRUE(window.closeRequested && window.window == nullptr);
+    EXPECT_TRUE(ReadTestFile(p.dir / L"out\\dir\\b.bin") == p.body);
+}
+
+TEST(ZipPackageTest, WhatCannotBeOpenedEmptiedOrMadeIsNamed)
+{
+    Package p;
+    EXPECT_FALSE(ValidateZipPackage(p.dir / L"missing.zip", p.error));
+    EXPECT_EQ(p.error, L"Cannot open ZIP file.");
+    WriteTestFile(p.dir / L"text.zip", "no archive");
+    EXPECT_FALSE(ValidateZipPackage(p.dir / L"text.zip", p.error));
+    EXPECT_TRUE(LockFile(p.dir / L"text.zip").Valid()) << "the package is closed on every way out";
+    {
+        UniqueFile lock = LockFile(p.zip);
+        EXPECT_FALSE(ValidateZipPackage(p.zip, p.error));
+        EXPECT_EQ(p.error, L"Cannot open ZIP file.");
+    }
+    WriteTestFile(p.dir / L"out\\busy.txt", "held open by another program");
+    {
+        UniqueFile lock = LockFile(p.dir / L"out\\busy.txt");
+        EXPECT_FALSE(ExtractZipPackageWithPump(p.zip, p.dir / L"out", p.log, {}, p.error));
+        EXPECT_EQ(p.error, L"Cannot clean prior extraction directory: " + (p.dir / L"out"));
+    }
+    EXPECT_FALSE(ExtractZipPackageWithPump(p.zip, p.dir / L"text.zip\\out", p.log, {}, p.error));
+    EXPECT_EQ(p.error, L"Cannot create extraction directory: " + (p.dir / L"text.zip\\out"));
+}
+
+} // namespace
