@@ -323,7 +323,8 @@ def main():
     parser.add_argument("--dir", required=True, help="working folder (configs, logs, endpoints.txt)")
     parser.add_argument("--docroot", help="serve this folder instead of the generated test files")
     parser.add_argument("--http-only", action="store_true", help="only nginx, no fault server")
-    parser.add_argument("--builtin-port", type=int, help="also serve plain HTTP on this 127.0.0.1 port")
+    parser.add_argument("--builtin-port", type=lambda v: int(v) if v else 0,
+                        help="also serve plain HTTP on this 127.0.0.1 port (empty: none)")
     parser.add_argument("--owner", type=int, default=0, help="end when this process ends")
     parser.add_argument("--lifetime", type=int, default=2400, help="seconds until the servers stop by themselves")
     args = parser.parse_args()

@@ -108,18 +108,18 @@ TEST(ManifestTextTest, AttributesAndEntities)
 TEST(PackageListTest, NamesMatchUnderAsciiCaseFoldingOnly)
 {
     PackageList list;
-    MergeKeepNewer(list, Entry(L"A.zip", L"1.2"));
-    MergeKeepNewer(list, Entry(L"B.zip", L"5"));
-    MergeKeepNewer(list, Entry(L"a.ZIP", L"1.10", true));
-    MergeKeepNewer(list, Entry(L"b.zip", L"5.0.0", true)); // not newer: kept as it was
+    MergeKeepNewer(list, {L"A.zip", L"1.2"});
+    MergeKeepNewer(list, {L"B.zip", L"5"});
+    MergeKeepNewer(list, {L"a.ZIP", L"1.10", true});
+    MergeKeepNewer(list, {L"b.zip", L"5.0.0", true}); // not newer: kept as it was
     EXPECT_EQ(Describe(list), L"a.ZIP=1.10 !; B.zip=5");
     // An invalid version on either side lets the newcomer in.
-    MergeKeepNewer(list, Entry(L"B.ZIP", L"not a version"));
-    MergeKeepNewer(list, Entry(L"b.zip", L"0.1"));
+    MergeKeepNewer(list, {L"B.ZIP", L"not a version"});
+    MergeKeepNewer(list, {L"b.zip", L"0.1"});
     // Recording overwrites without comparing.
-    SetEntry(list, Entry(L"A.ZIP", L"0.1"));
-    SetEntry(list, Entry(L"\u00c4pfel.zip", L"1"));
-    SetEntry(list, Entry(L"\u00e4pfel.zip", L"2"));
+    SetEntry(list, {L"A.ZIP", L"0.1"});
+    SetEntry(list, {L"\u00c4pfel.zip", L"1"});
+    SetEntry(list, {L"\u00e4pfel.zip", L"2"});
     EXPECT_EQ(Describe(list), L"A.ZIP=0.1; b.zip=0.1; \u00c4pfel.zip=1; \u00e4pfel.zip=2");
     ASSERT_NE(list.Find(L"\u00c4PFEL.ZIP"), nullptr);
     EXPECT_EQ(list.Find(L"\u00c4PFEL.ZIP")->version, L"1");
@@ -131,7 +131,7 @@ TEST(PackageListTest, NamesMatchUnderAsciiCaseFoldingOnly)
         {L"dir\\a.zip", false},  {L"c:a.zip", false},   {L"../a.zip", false},     {L"..", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(IsSafePackageName(Entry(c.first, L"1.0")), c.second) << c.first;
+        EXPECT_EQ(IsSafePackageName({c.first, L"1.0"}), c.second) << c.first;
     }
 }
 
@@ -139,11 +139,11 @@ TEST(PackageListTest, NamesMatchUnderAsciiCaseFoldingOnly)
 TEST(StateTextTest, TheStateDocumentHasItsFixedLayoutAndDropsUnsafeNames)
 {
     PackageList list;
-    SetEntry(list, Entry(L"Orvw_Lum.zip", L"27.0.0.4"));
-    SetEntry(list, Entry(L"KDS_Lum.zip", L"3.1", true));
-    SetEntry(list, Entry(L"Odd.zip", L"a&b<c>d\"e'f&amp;"));
-    SetEntry(list, Entry(L"..\\evil.zip", L"1"));
-    SetEntry(list, Entry(L"notes.txt", L"1"));
+    SetEntry(list, {L"Orvw_Lum.zip", L"27.0.0.4"});
+    SetEntry(list, {L"KDS_Lum.zip", L"3.1", true});
+    SetEntry(list, {L"Odd.zip", L"a&b<c>d\"e'f&amp;"});
+    SetEntry(list, {L"..\\evil.zip", L"1"});
+    SetEntry(list, {L"notes.txt", L"1"});
     EXPECT_EQ(BuildStateText(list),
               L"<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"no\"?>\r\n<Updater>\r\n  <version>\r\n"
               L"    <Orvw_Lum.zip>27.0.0.4</Orvw_Lum.zip>\r\n"
