@@ -1,5 +1,7 @@
 // Manifest documents: whatever a document yields, the state document written
 // from it, in any order of entries, reads back as the same list.
+#include <algorithm>
+
 #include "FuzzSupport.h"
 #include "manifest/Manifest.h"
 
@@ -7,15 +9,10 @@ namespace {
 
 bool SameLists(const PackageList& a, const PackageList& b)
 {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].name != b[i].name || a[i].version != b[i].version || a[i].serverMissing != b[i].serverMissing) {
-            return false;
-        }
-    }
-    return true;
+    const auto same = [](const PackageEntry& x, const PackageEntry& y) {
+        return x.name == y.name && x.version == y.version && x.serverMissing == y.serverMissing;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
 }
 
 } // namespace

@@ -2,30 +2,26 @@
 # Loopback servers for the download tests, the end-to-end scenarios and the
 # download benchmark.
 #
-#   testservers.py start --dir DIR [--http-only] [--docroot PATH]
+#   testservers.py start --dir DIR [--http-only] [--docroot PATH] [--builtin-port PORT]
 #       Starts the servers in the background, waits until they answer and
 #       prints the endpoints (also written to DIR/endpoints.txt). They end by
 #       themselves when the program that ran `start` (ctest) ends.
 #   testservers.py stop --dir DIR
-#       Stops what start left running (by process id) and takes the test CA
-#       out of the system trust store again.
+#       Stops what start left running, by process id.
 #   testservers.py leftovers --dir DIR
-#       Lists what a run with this DIR left behind: live servers and trusted
-#       CAs (exit code 1 when there is any).
+#       Lists the servers a run with this DIR left running (exit code 1 when
+#       there is any).
 #
-# What runs, on 127.0.0.1 only: nginx over HTTP and, as https://localhost:PORT,
-# over TLS with a certificate from a throw-away CA made here (Wine trusts the
-# system store, so the CA is in it while the servers run); a fault server for
+# What runs, on 127.0.0.1 only: nginx over HTTP, also on the built-in port of
+# the test build when one is given; unless --http-only, a fault server for
 # the answers nginx will not give.
 #
 
 import argparse
-import fcntl
-import hashlib
+import contextlib
 import glob
 import os
 import select
-import shutil
 import signal
 import socket
 import socketserver
@@ -34,91 +30,10 @@ import sys
 import threading
 import time
 import urllib.parse
+from pathlib import Path
 
 NGINX = "/usr/sbin/nginx"
-TRUST_DIR = "/usr/local/share/ca-certificates"
-CERTS_DIR = "/etc/ssl/certs"
-LEGACY_TRUST_LOCK = "/tmp/orvupdaterw7-ca-trust.lock"
 ENDPOINTS = "endpoints.txt"
-
-
-def pattern_bytes(size):
-    # The fault server's body bytes; the C++ tests compute the same series.
-    return bytes((i * 7 + 3) % 251 for i in range(size))
-
-
-def tree_tag(workdir):
-    # Names this working folder in the trust store, so a run only ever
-    # judges and removes its own CA, never that of another build tree.
-    return "orvupdaterw7-test-" + hashlib.sha1(os.path.abspath(workdir).encode()).hexdigest()[:12]
-
-
-def run_quiet(args):
-    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-
-
-# --------------------------------------------------------------------------
-# Test CA in the system trust store
-
-def make_certificates(tls_dir, tag):
-    os.makedirs(tls_dir, exist_ok=True)
-    ca_key, ca_crt, key, csr, crt, ext = (os.path.join(tls_dir, n) for n in
-                                          ("ca.key", "ca.crt", "server.key", "server.csr", "server.crt", "ext"))
-    run_quiet(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "3", "-keyout", ca_key,
-               "-out", ca_crt, "-subj", "/CN=" + tag, "-addext", "basicConstraints=critical,CA:TRUE",
-               "-addext", "keyUsage=critical,keyCertSign,cRLSign"])
-    run_quiet(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", key, "-out", csr,
-               "-subj", "/CN=localhost"])
-    with open(ext, "w") as f:
-        f.write("subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n")
-    run_quiet(["openssl", "x509", "-req", "-sha256", "-days", "3", "-in", csr, "-CA", ca_crt, "-CAkey", ca_key,
-               "-CAcreateserial", "-out", crt, "-extfile", ext])
-    return ca_crt, crt, key
-
-
-def change_trust_store(change):
-    # Runs of other build trees change the store too: one at a time, locked
-    # on the store's own folder so no lock file is left anywhere. Checkouts
-    # from before that lock a file in /tmp instead: while it exists it is
-    # locked too, but it is never created here.
-    os.makedirs(TRUST_DIR, exist_ok=True)
-    locks = [os.open(path, os.O_RDONLY) for path in (TRUST_DIR, LEGACY_TRUST_LOCK) if os.path.exists(path)]
-    try:
-        for lock in locks:
-            fcntl.flock(lock, fcntl.LOCK_EX)
-        if change():
-            run_quiet(["update-ca-certificates"])
-    finally:
-        for lock in locks:
-            os.close(lock)
-
-
-def trust_ca(ca_crt, workdir):
-    target = os.path.join(TRUST_DIR, "%s-%d.crt" % (tree_tag(workdir), os.getpid()))
-    change_trust_store(lambda: shutil.copyfile(ca_crt, target) or True)
-
-
-def trusted_cas(workdir):
-    return sorted(glob.glob(os.path.join(TRUST_DIR, tree_tag(workdir) + "-*.crt")))
-
-
-def stale_cert_links(workdir):
-    # Links in the certificate folder that name this tree's CA.
-    tag = tree_tag(workdir)
-    return sorted(p for p in glob.glob(os.path.join(CERTS_DIR, "*"))
-                  if os.path.islink(p) and (tag in os.path.basename(p) or tag in os.readlink(p)))
-
-
-def untrust_ca(workdir):
-    def remove():
-        found = trusted_cas(workdir) + stale_cert_links(workdir)
-        for path in found:
-            os.remove(path)
-        # Our own links go by hand: a plain update leaves them dangling, and a
-        # fresh rebuild would take every other run's links away for a while.
-        # The update then writes the bundle without our CA.
-        return bool(found)
-    change_trust_store(remove)
 
 
 # --------------------------------------------------------------------------
@@ -133,7 +48,7 @@ http {{
     uwsgi_temp_path {ngx}/tmp/uwsgi; scgi_temp_path {ngx}/tmp/scgi;
     types {{ text/plain txt; application/xml xml; application/zip zip; }}
     server {{
-        listen 127.0.0.1:{http_port}; {builtin} {tls} server_name localhost; root {docroot};
+        listen 127.0.0.1:{http_port}; {builtin} server_name localhost; root {docroot};
     }}
 }}
 """
@@ -156,24 +71,23 @@ def answers(port, proc, timeout=20.0):
     return False
 
 
-def start_nginx(workdir, docroot, tls, builtin_port):
+def start_nginx(workdir, docroot, builtin_port):
     ngx = os.path.join(workdir, "nginx")
     for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
         os.makedirs(os.path.join(ngx, "tmp", sub), exist_ok=True)
     for _ in range(5):
-        ports = [free_port(), free_port()]
-        listen = "listen 127.0.0.1:%d ssl; ssl_certificate %s; ssl_certificate_key %s;" % (ports[1], *tls) if tls else ""
+        port = free_port()
         conf = os.path.join(ngx, "nginx.conf")
         with open(conf, "w") as f:
             # The test build's built-in update hosts point at builtin_port.
             builtin = "listen 127.0.0.1:%d;" % builtin_port if builtin_port else ""
-            f.write(NGINX_CONF.format(ngx=ngx, http_port=ports[0], builtin=builtin, tls=listen, docroot=docroot))
+            f.write(NGINX_CONF.format(ngx=ngx, http_port=port, builtin=builtin, docroot=docroot))
         with open(os.path.join(ngx, "stderr.log"), "ab") as log:
             proc = subprocess.Popen([NGINX, "-p", ngx, "-e", os.path.join(ngx, "error.log"), "-c", conf],
                                     stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-        if all(answers(p, proc) for p in ports[:2 if tls else 1]):
-            return proc, ports
-        stop_process(proc)  # most likely another program took a port meanwhile
+        if answers(port, proc):
+            return proc, port
+        stop_process(proc)  # most likely another program took the port meanwhile
     raise RuntimeError("nginx did not start; see %s" % os.path.join(ngx, "error.log"))
 
 
@@ -219,7 +133,7 @@ class FaultHandler(socketserver.BaseRequestHandler):
             parts = head.split(b"\r\n", 1)[0].decode("latin-1").split(" ")
             target = urllib.parse.urlsplit(parts[1] if len(parts) == 3 else "")
             query, self.path = urllib.parse.parse_qs(target.query), target.path
-            # "/status/updater.xml" reaches "/status": a server base can name a fault.
+            # "/empty/updater.xml" reaches "/empty": a server base can name a fault.
             route = getattr(self, "route_" + ((target.path + "/").split("/")[1] or "echo"), None)
             if route is None:
                 self.answer(404, b"not found\n")
@@ -236,54 +150,32 @@ class FaultHandler(socketserver.BaseRequestHandler):
         self.send_head(status, ["Content-Length: %d" % len(body)])
         self.request.sendall(body)
 
-    @staticmethod
-    def number(query, name, default):
-        return int(query.get(name, [default])[0])
+    def docroot_file(self, relative):
+        try:
+            with open(os.path.join(self.server.docroot, relative), "rb") as f:
+                return f.read()
+        except OSError:
+            return None
 
     def route_echo(self, head, query):
         # The request's head as the body.
         self.answer(200, head)
 
-    def route_status(self, head, query):
-        self.answer(self.number(query, "code", 500), b"<html><body>status page</body></html>\n")
-
     def route_empty(self, head, query):
         self.answer(200, b"")
 
     def route_nolength(self, head, query):
-        # A body that ends with the connection, no length announced.
+        # "/nolength/NAME": the docroot's NAME as a body that ends with the
+        # connection, no length announced.
         self.send_head(200, [])
-        self.request.sendall(pattern_bytes(self.number(query, "size", 100000)))
-
-    def route_chunked(self, head, query):
-        body = pattern_bytes(self.number(query, "size", 100000))
-        self.send_head(200, ["Transfer-Encoding: chunked"])
-        for start in range(0, len(body), 4000):
-            self.request.sendall(b"%x\r\n" % len(body[start:start + 4000]) + body[start:start + 4000] + b"\r\n")
-        self.request.sendall(b"0\r\n\r\n")
-
-    def route_hold(self, head, query):
-        # Sends `first` bytes of a `size` body (or nothing), marks gate `name`
-        # as arrived and waits until it is opened; then the rest of the body, or
-        # the status `code` when no body was begun.
-        size, first = self.number(query, "size", 0), self.number(query, "first", 0)
-        if first:
-            self.send_head(200, ["Content-Length: %d" % size])
-            self.request.sendall(pattern_bytes(size)[:first])
-        hold_at(query.get("name", [""])[0])
-        if first:
-            self.request.sendall(pattern_bytes(size)[first:])
-        else:
-            self.route_status(head, query)
+        self.request.sendall(self.docroot_file(self.path[len("/nolength/"):]) or b"")
 
     def route_files(self, head, query):
         # "/files/SITE/NAME" is the docroot's SITE/NAME; a ZIP stops half-way
         # at gate SITE until it is opened, so a client can be seen mid-download.
         site, _, name = self.path[len("/files/"):].partition("/")
-        try:
-            with open(os.path.join(self.server.docroot, site, name), "rb") as f:
-                body = f.read()
-        except OSError:
+        body = self.docroot_file(os.path.join(site, name))
+        if body is None:
             return self.answer(404, b"not found\n")
         half = len(body) // 2 if name.endswith(".zip") else len(body)
         self.send_head(200, ["Content-Length: %d" % len(body)])
@@ -331,22 +223,16 @@ def serve(args):
             f.write(os.urandom(3 * 1048576 + 123))  # not a multiple of any read buffer
     nginx = fault = None
     try:
-        tls = None
+        nginx, port = start_nginx(workdir, docroot, args.builtin_port)
+        endpoints = {"http": "http://127.0.0.1:%d/" % port, "docroot": "Z:" + docroot.replace("/", "\\"),
+                     "docroot_unix": docroot}
+        if args.builtin_port:
+            endpoints["builtin"] = "http://127.0.0.1:%d/" % args.builtin_port
         if not args.http_only:
-            ca_crt, crt, key = make_certificates(os.path.join(workdir, "tls"), tree_tag(workdir))
-            trust_ca(ca_crt, workdir)
-            tls = (crt, key)
-        nginx, ports = start_nginx(workdir, docroot, tls, args.builtin_port)
-        endpoints = {"http": "http://127.0.0.1:%d/" % ports[0]}
-        if tls:
-            endpoints["https"] = "https://localhost:%d/" % ports[1]
             fault = FaultServer(("127.0.0.1", 0), FaultHandler)
             fault.docroot = docroot
             threading.Thread(target=fault.serve_forever, daemon=True).start()
             endpoints["fault"] = "http://127.0.0.1:%d/" % fault.server_address[1]
-        endpoints.update(docroot="Z:" + docroot.replace("/", "\\"), docroot_unix=docroot, nginx_pid=nginx.pid)
-        if args.builtin_port:
-            endpoints["builtin"] = "http://127.0.0.1:%d/" % args.builtin_port
         write_endpoints(workdir, endpoints)
         deadline = time.monotonic() + args.lifetime
         while not stop_event.is_set() and time.monotonic() < deadline and nginx.poll() is None:
@@ -359,9 +245,7 @@ def serve(args):
             fault.server_close()
         if nginx is not None:
             stop_process(nginx)
-        untrust_ca(workdir)
-        if os.path.exists(os.path.join(workdir, ENDPOINTS)):
-            os.remove(os.path.join(workdir, ENDPOINTS))
+        Path(workdir, ENDPOINTS).unlink(missing_ok=True)
     return 0
 
 
@@ -381,30 +265,27 @@ def our_processes(workdir):
     return found
 
 
+def signal_all(pids, sig):
+    for pid in pids:
+        with contextlib.suppress(ProcessLookupError):
+            os.kill(pid, sig)
+
+
 def stop(args):
     workdir = os.path.abspath(args.dir)
-    for pid in our_processes(workdir):
-        try:
-            os.kill(pid, signal.SIGTERM)
-        except ProcessLookupError:
-            pass
+    signal_all(our_processes(workdir), signal.SIGTERM)
     deadline = time.monotonic() + 90
     while our_processes(workdir) and time.monotonic() < deadline:
         time.sleep(0.1)
-    for pid in our_processes(workdir):
-        os.kill(pid, signal.SIGKILL)
-    untrust_ca(workdir)
-    if os.path.exists(os.path.join(workdir, ENDPOINTS)):
-        os.remove(os.path.join(workdir, ENDPOINTS))
+    signal_all(our_processes(workdir), signal.SIGKILL)
+    Path(workdir, ENDPOINTS).unlink(missing_ok=True)
     return 0
 
 
 def leftovers(args):
-    workdir = os.path.abspath(args.dir)
-    found = ["process %d" % pid for pid in our_processes(workdir)]
-    found += ["trusted CA %s" % p for p in trusted_cas(workdir)] + ["link %s" % p for p in stale_cert_links(workdir)]
-    for item in found:
-        print(item)
+    found = our_processes(os.path.abspath(args.dir))
+    for pid in found:
+        print("process %d" % pid)
     return 1 if found else 0
 
 
@@ -441,8 +322,9 @@ def main():
     parser.add_argument("command", choices=("start", "stop", "serve", "leftovers"))
     parser.add_argument("--dir", required=True, help="working folder (configs, logs, endpoints.txt)")
     parser.add_argument("--docroot", help="serve this folder instead of the generated test files")
-    parser.add_argument("--http-only", action="store_true", help="only nginx over plain HTTP")
-    parser.add_argument("--builtin-port", type=int, help="also serve plain HTTP on this 127.0.0.1 port")
+    parser.add_argument("--http-only", action="store_true", help="only nginx, no fault server")
+    parser.add_argument("--builtin-port", type=lambda v: int(v) if v else 0,
+                        help="also serve plain HTTP on this 127.0.0.1 port (empty: none)")
     parser.add_argument("--owner", type=int, default=0, help="end when this process ends")
     parser.add_argument("--lifetime", type=int, default=2400, help="seconds until the servers stop by themselves")
     args = parser.parse_args()

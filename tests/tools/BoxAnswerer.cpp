@@ -24,19 +24,22 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "platform/FileSystem.h"
 
 namespace {
 
-const std::pair<int, const wchar_t*> kButtons[] = {{IDOK, L"ok"}, {IDCANCEL, L"cancel"}, {IDYES, L"yes"}, {IDNO, L"no"}};
 constexpr int kPressDefault = -1;
 constexpr int kPressNone = -2;
+// The answers /press: takes; the buttons are also how the record names the default one.
+const std::pair<int, const wchar_t*> kPresses[] = {{IDOK, L"ok"},   {IDCANCEL, L"cancel"},       {IDYES, L"yes"},
+                                                   {IDNO, L"no"},   {kPressDefault, L"default"}, {kPressNone, L"none"}};
 
 std::wstring ButtonText(int id)
 {
-    for (const auto& b : kButtons) {
+    for (const auto& b : kPresses) {
         if (b.first == id) {
             return b.second;
         }
@@ -216,34 +219,25 @@ std::wstring Describe(HWND box)
 
 int wmain(int argc, wchar_t** argv)
 {
-    int press = kPressDefault;
-    std::wstring caption, className = L"#32770", outFile, error;
-    bool hasCaption = false;
-    unsigned long timeoutMs = 10000;
+    // "/name:value" options with their defaults; no caption given: any caption.
+    std::map<std::wstring, std::wstring> options = {
+        {L"/press:", L"default"}, {L"/class:", L"#32770"}, {L"/timeout:", L"10000"}, {L"/out:", L""}};
     for (int i = 1; i < argc; ++i) {
-        const std::wstring arg = argv[i], value = arg.substr(std::min(arg.size(), arg.find(L':') + 1));
-        if (StartsWithNoCase(arg, L"/press:")) {
-            press = EqualsNoCase(value, L"default") ? kPressDefault : EqualsNoCase(value, L"none") ? kPressNone : 0;
-            for (const auto& b : kButtons) {
-                press = EqualsNoCase(value, b.second) ? b.first : press;
-            }
-        } else if (StartsWithNoCase(arg, L"/caption:")) {
-            hasCaption = true;
-            caption = value;
-        } else if (StartsWithNoCase(arg, L"/class:")) {
-            className = value;
-        } else if (StartsWithNoCase(arg, L"/out:")) {
-            outFile = value;
-        } else if (StartsWithNoCase(arg, L"/timeout:") && !value.empty()) {
-            timeoutMs = std::wcstoul(value.c_str(), nullptr, 10);
-        } else {
-            press = 0;
-        }
-        if (press == 0) {
+        const std::wstring arg = argv[i], name = arg.substr(0, arg.find(L':') + 1);
+        if (options.count(name) == 0 && name != L"/caption:") {
             return 1;
         }
+        options[name] = arg.substr(name.size());
     }
-    Search search{hasCaption ? &caption : nullptr, &className, nullptr};
+    int press = 0;
+    for (const auto& p : kPresses) {
+        press = options[L"/press:"] == p.second ? p.first : press;
+    }
+    if (press == 0) {
+        return 1;
+    }
+    Search search{options.count(L"/caption:") ? &options[L"/caption:"] : nullptr, &options[L"/class:"], nullptr};
+    const unsigned long timeoutMs = std::wcstoul(options[L"/timeout:"].c_str(), nullptr, 10);
     for (const ULONGLONG deadline = ::GetTickCount64() + timeoutMs; search.found == nullptr; ::Sleep(50)) {
         ::EnumWindows(&ConsiderWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found == nullptr && ::GetTickCount64() >= deadline) {
@@ -252,7 +246,8 @@ int wmain(int argc, wchar_t** argv)
     }
     HWND box = search.found;
     const int pressed = press == kPressDefault ? DefaultButtonOf(box) : press;
-    if (!outFile.empty() && !WriteFileAtomic(outFile, Describe(box), error)) {
+    std::wstring error;
+    if (!options[L"/out:"].empty() && !WriteFileAtomic(options[L"/out:"], Describe(box), error)) {
         return 3;
     }
     // A box answers any command id it is sent, even one it has no button

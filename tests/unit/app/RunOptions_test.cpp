@@ -40,7 +40,6 @@ TEST(RunOptionsTest, FlagsMatchWholeArgumentsInAnyCaseAndOnlyTheirOwnSpellings)
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"/SILENT -autoinstall /Headless", L"silent,autoInstall"},
         {L"-checkonly -diagnostics -selftest -nolaunch -DryRun", L"checkOnly,diagnostics,selfTest,noLaunch,dryRun"},
-        {L"/finishonly /pendingreboot /restartafter", L"finishOnly,pendingReboot,restartAfter"},
         // The hand-over runs of the self-update never show anything.
         {L"/selfreplace", L"silent,selfReplace"},
         {L"/PostSelfUpdate", L"silent,postSelfUpdate"},

@@ -36,23 +36,18 @@ TEST(ProcessRulesTest, NamesCompareByWholeStemInAnyCase)
 // policy is proven here on its own.
 TEST(ProcessRulesTest, OnlySuiteProgramsAndProgramsFromInsideTheInstallFolderAreStopped)
 {
-    const std::tuple<const wchar_t*, const wchar_t*, bool> below[] = {
-        {L"C:\\App\\main.exe", L"C:\\App", true},   {L"c:\\app\\Tools\\Deep\\X.EXE", L"C:\\App\\", true},
-        {L"C:\\App2\\main.exe", L"C:\\App", false}, {L"C:\\Apps\\main.exe", L"C:\\App\\", false},
-        {L"C:\\App", L"C:\\App", false},            {L"", L"C:\\App", false}, {L"C:\\App\\main.exe", L"", false},
-    };
-    for (const auto& c : below) {
-        EXPECT_EQ(IsBelowInstallFolder(std::get<0>(c), std::get<1>(c)), std::get<2>(c)) << std::get<0>(c);
-    }
-    const std::pair<const wchar_t*, bool> holders[] = {
-        {L"C:\\Windows\\explorer.exe", false}, {L"C:\\Program Files\\Orv\\explorer.exe", false},
-        {L"C:\\Program Files\\Orv\\OrvUpdaterW7.exe", false}, {L"C:\\Elsewhere\\orvw_lum.exe", true},
-        {L"C:\\Program Files\\Orv\\Tools\\ReportViewer.exe", true},
-        {L"C:\\Program Files\\Orv2\\ReportViewer.exe", false},
-        {L"C:\\Vendor\\backup-agent.exe", false}, {L"", false},
+    const wchar_t* const orv = L"C:\\Program Files\\Orv";
+    const std::tuple<const wchar_t*, const wchar_t*, bool> holders[] = {
+        {L"C:\\Windows\\explorer.exe", orv, false}, {L"C:\\Program Files\\Orv\\explorer.exe", orv, false},
+        {L"C:\\Program Files\\Orv\\OrvUpdaterW7.exe", orv, false}, {L"C:\\Elsewhere\\orvw_lum.exe", orv, true},
+        {L"c:\\program files\\ORV\\Tools\\Deep\\ReportViewer.exe", orv, true},
+        {L"C:\\Program Files\\Orv2\\ReportViewer.exe", orv, false}, {L"C:\\Program Files\\Orv", orv, false},
+        {L"C:\\Vendor\\backup-agent.exe", orv, false}, {L"", orv, false},
+        // A drive root as the install folder, and none at all.
+        {L"D:\\main.exe", L"D:\\", true}, {L"C:\\App\\main.exe", L"", false},
     };
     for (const auto& c : holders) {
-        EXPECT_EQ(MayStopLockHolder(LockHolder{4242, c.first}, L"C:\\Program Files\\Orv"), c.second) << c.first;
+        EXPECT_EQ(MayStopLockHolder(LockHolder{4242, std::get<0>(c)}, std::get<1>(c)), std::get<2>(c)) << std::get<0>(c);
     }
 }
 
@@ -87,16 +82,6 @@ TEST(InstallRulesTest, TheUpdatersOwnExecutableAndWhenAnIncomingOneMayReplaceIt)
     for (const auto& c : versions) {
         EXPECT_EQ(IncomingUpdaterMayReplace(std::get<0>(c), std::get<1>(c)), std::get<2>(c)) << std::get<0>(c);
     }
-}
-
-TEST(InstallRulesTest, RelativePathsBelowTheSourceAndTheInstallFolder)
-{
-    EXPECT_EQ(RelativeToRoot(L"C:\\x\\extract\\\\/a.dll", L"C:\\x\\extract"), L"a.dll");
-    EXPECT_EQ(RelativeToRoot(L"C:\\x\\extract\\bin\\a.dll", L"C:\\x\\extract\\"), L"bin\\a.dll");
-    EXPECT_EQ(RelativeToInstallFolder(L"c:\\app\\Data\\orv.mdb", L"C:\\App"), L"Data\\orv.mdb");
-    EXPECT_EQ(RelativeToInstallFolder(L"C:\\App\\main.exe", L"C:\\App\\"), L"main.exe");
-    EXPECT_EQ(RelativeToInstallFolder(L"C:\\App2\\main.exe", L"C:\\App"), L"");
-    EXPECT_EQ(RelativeToInstallFolder(L"C:\\App", L"C:\\App"), L"");
 }
 
 } // namespace

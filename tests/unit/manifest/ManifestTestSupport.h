@@ -5,15 +5,6 @@
 
 #include "manifest/Manifest.h"
 
-inline PackageEntry Entry(const std::wstring& name, const std::wstring& version, bool serverMissing = false)
-{
-    PackageEntry entry;
-    entry.name = name;
-    entry.version = version;
-    entry.serverMissing = serverMissing;
-    return entry;
-}
-
 // The list as one text: "name=version" per entry, " !" marking serverMissing, "; " between.
 inline std::wstring Describe(const PackageList& list)
 {

@@ -42,13 +42,16 @@ TEST(InventoryTest, PackagesAreFoundByStemAmongCandidatesThenOtherFiles)
                                 L"Orvw.Lum.xml", L"Apple.dll"}) {
         WriteTestFile(dir / name, "x");
     }
+    WriteTestFile(dir / L"Fake.exe", "MZ this is not a portable executable");
     // ".exe" comes before ".dll"; a candidate that is a folder does not count.
     const std::pair<const wchar_t*, const wchar_t*> stamped[] = {
         {L"VersionStamp120.dll", L"Both.dll"}, {L"VersionStamp110.dll", L"Both.exe"},
-        {L"VersionStamp120.dll", L"Skip.dll"}, {L"VersionStamp110.dll", L"Plugin.v2.bin"}};
+        {L"VersionStamp120.dll", L"Skip.dll"}, {L"VersionStamp110.dll", L"Plugin.v2.bin"},
+        {L"VersionStampSplit.dll", L"Split.dll"}};
     for (const auto& s : stamped) {
         std::wstring error;
-        ASSERT_TRUE(CopyFileVerified(TestFixturePath(s.first), dir / s.second, error)) << error;
+        const std::wstring fixture = JoinPath(TestEnvPath("ORV_TEST_FIXTURES_DIR"), s.first);
+        ASSERT_TRUE(CopyFileVerified(fixture, dir / s.second, error)) << error;
     }
     CreateDirectories(dir / L"Tree");
     CreateDirectories(dir / L"Skip.exe");
@@ -58,6 +61,8 @@ TEST(InventoryTest, PackagesAreFoundByStemAmongCandidatesThenOtherFiles)
         {L"Tree.zip", true, L""},          {L"Skip.zip", true, L"1.2.0.0"},     {L"Plugin.zip", true, L"1.1.0.0"},
         {L"Orvw.Lum.zip", true, L"0.0.0.0"}, {L"Mixed.zip", true, L"0.0.0.0"},  {L"App.zip", false, L""},
         {L".zip", false, L""},
+        // The file version, not the product version (9.8.7.6), each 16-bit half in its place.
+        {L"Split.zip", true, L"65535.0.300.7"}, {L"Fake.zip", true, L"0.0.0.0"},
         // The updater's own package, asked by a program that is not the updater.
         {L"OrvUpdater.zip", false, L""},
     };

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "manifest/Version.h"
-#include "support/TestSupport.h"
 
 namespace {
 
@@ -42,22 +41,6 @@ TEST(VersionTest, ComparesNumericallyWithZeroExtensionAndInvalidSidesAsOlder)
         bool bothValid = !std::get<3>(c);
         EXPECT_EQ(CompareVersions(std::get<0>(c), std::get<1>(c), &bothValid), std::get<2>(c)) << std::get<0>(c);
         EXPECT_EQ(bothValid, std::get<3>(c)) << std::get<0>(c) << L" vs " << std::get<1>(c);
-    }
-}
-
-TEST(VersionTest, FileVersionComesFromTheResourceOrIsEmpty)
-{
-    TempDir dir;
-    WriteTestFile(dir / L"data.mdb", std::string(4096, '\0'));
-    WriteTestFile(dir / L"fake.exe", "MZ this is not a portable executable");
-    const std::pair<std::wstring, const wchar_t*> cases[] = {
-        {TestFixturePath(L"VersionStamp110.dll"), L"1.1.0.0"},
-        // The file version, not the product version (9.8.7.6), each 16-bit half in its place.
-        {TestFixturePath(L"VersionStampSplit.dll"), L"65535.0.300.7"},
-        {dir / L"data.mdb", L""}, {dir / L"fake.exe", L""}, {dir.Path(), L""}, {dir / L"missing.dll", L""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(GetFileVersionText(c.first), c.second) << c.first;
     }
 }
 

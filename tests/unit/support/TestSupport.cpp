@@ -40,11 +40,6 @@ std::wstring TestEnvPath(const char* name)
     return !path.empty() && path[0] == L'\\' ? L"Z:" + path : path;
 }
 
-std::wstring TestFixturePath(const std::wstring& fileName)
-{
-    return JoinPath(TestEnvPath("ORV_TEST_FIXTURES_DIR"), fileName);
-}
-
 std::wstring TestProgramPath()
 {
     wchar_t path[MAX_PATH] = {};

@@ -25,7 +25,6 @@ private:
 // A Windows path from an environment variable set by the test runner (Unix
 // paths are mapped to Wine's Z: drive). Empty when the variable is unset.
 std::wstring TestEnvPath(const char* name);
-std::wstring TestFixturePath(const std::wstring& fileName);
 // This test program, as the system reports it.
 std::wstring TestProgramPath();
 
