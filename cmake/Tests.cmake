@@ -28,7 +28,7 @@ file(GLOB ORV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp
 set(ORV_TOOL_TARGETS "")
 foreach(src IN LISTS ORV_TEST_TOOLS)
   get_filename_component(name ${src} NAME_WE)
-  add_executable(${name} ${src} $<TARGET_OBJECTS:orvversion>)
+  add_executable(${name} ${src} $<TARGET_OBJECTS:orvversion> $<TARGET_OBJECTS:orvkey>)
   target_compile_options(${name} PRIVATE ${ORV_WARNINGS})
   target_link_options(${name} PRIVATE -municode)
   target_link_libraries(${name} PRIVATE orvcore)
@@ -51,8 +51,23 @@ endforeach()
 orv_version_object(orvversion_27005 27.0.0.5)
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/OrvUpdaterW7.rc APPEND PROPERTY
   OBJECT_DEPENDS ${ORV_GENERATED_DIR}/orvversion_27005/ProgramVersion.h)
-orv_add_updater(OrvUpdaterW7_27005 orvversion_27005)
+orv_add_updater(OrvUpdaterW7_27005 orvversion_27005 orvkey)
 list(APPEND ORV_TOOL_TARGETS OrvUpdaterW7_27005)
+
+# An updater that trusts a publisher's key made for this build tree, for the
+# signed-manifest scenarios; they sign with the private half.
+set(ORV_TEST_KEY_DIR ${CMAKE_BINARY_DIR}/testkey)
+if(NOT EXISTS ${ORV_TEST_KEY_DIR}/public.pem)
+  find_program(ORV_OPENSSL openssl REQUIRED)
+  file(MAKE_DIRECTORY ${ORV_TEST_KEY_DIR})
+  execute_process(COMMAND ${ORV_OPENSSL} ecparam -name prime256v1 -genkey -noout -out ${ORV_TEST_KEY_DIR}/private.pem
+                  COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND ${ORV_OPENSSL} ec -in ${ORV_TEST_KEY_DIR}/private.pem -pubout -out ${ORV_TEST_KEY_DIR}/public.pem
+                  COMMAND_ERROR_IS_FATAL ANY ERROR_QUIET)
+endif()
+orv_key_object(orvkey_test ${ORV_TEST_KEY_DIR}/public.pem)
+orv_add_updater(OrvUpdaterW7_signed orvversion orvkey_test)
+list(APPEND ORV_TOOL_TARGETS OrvUpdaterW7_signed)
 
 # The tests find the programs they start through these folders, passed as
 # environment variables (Wine passes the environment to Windows programs).
@@ -61,6 +76,8 @@ set(ORV_TEST_ENV
   "ORV_TEST_FIXTURES_DIR=${CMAKE_BINARY_DIR}/fixtures"
   "ORV_TEST_EXE=$<TARGET_FILE:OrvUpdaterW7>"
   "ORV_TEST_EXE_NEXT=$<TARGET_FILE:OrvUpdaterW7_27005>"
+  "ORV_TEST_EXE_SIGNED=$<TARGET_FILE:OrvUpdaterW7_signed>"
+  "ORV_TEST_SIGNING_KEY=${ORV_TEST_KEY_DIR}/private.pem"
   "ORV_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 
 file(GLOB ORV_UNIT_DIRS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/unit/*)
@@ -74,7 +91,7 @@ foreach(dir IN LISTS ORV_UNIT_DIRS)
     continue()
   endif()
   set(target unit_${area})
-  add_executable(${target} ${sources} $<TARGET_OBJECTS:orvversion>)
+  add_executable(${target} ${sources} $<TARGET_OBJECTS:orvversion> $<TARGET_OBJECTS:orvkey>)
   target_compile_options(${target} PRIVATE ${ORV_WARNINGS})
   target_link_libraries(${target} PRIVATE orvtestsupport gtest_main)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/unit)

@@ -6,7 +6,7 @@ foreach(ORV_DEMO_VERSION IN ITEMS 27.0.1.0 27.1.0.0)
   set(rc ${CMAKE_BINARY_DIR}/demo/Version-${ORV_DEMO_VERSION}.rc)
   configure_file(${CMAKE_SOURCE_DIR}/demo/Version.rc.in ${rc} @ONLY)
   add_executable(DemoMain-${ORV_DEMO_VERSION} ${CMAKE_SOURCE_DIR}/tests/tools/LaunchRecorder.cpp ${rc}
-    $<TARGET_OBJECTS:orvversion>)
+    $<TARGET_OBJECTS:orvversion> $<TARGET_OBJECTS:orvkey>)
   target_link_options(DemoMain-${ORV_DEMO_VERSION} PRIVATE -municode)
   target_link_libraries(DemoMain-${ORV_DEMO_VERSION} PRIVATE orvcore)
   add_library(DemoReports-${ORV_DEMO_VERSION} SHARED ${CMAKE_SOURCE_DIR}/tests/fixtures/Empty.c ${rc})

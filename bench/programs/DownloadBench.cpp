@@ -59,7 +59,7 @@ int RunDownloader(const std::wstring& url, const std::wstring& destination)
     std::vector<orv::DownloadAttempt> attempts;
 
     const double start = Seconds();
-    const bool ok = downloader.Download(url, destination, attempts, false);
+    const bool ok = downloader.Download(url, destination, attempts, orv::ExpectedFile{});
     const double seconds = Seconds() - start;
     Report(seconds, GetFileSize64(destination), ok);
     for (const orv::DownloadAttempt& attempt : attempts) {

@@ -5,11 +5,13 @@
 
 #include <vector>
 
+#include "app/ManifestAuthentication.h"
 #include "app/SessionText.h"
 #include "app/Session.h"
 #include "manifest/Selection.h"
 #include "platform/FileSystem.h"
 #include "platform/Launch.h"
+#include "platform/PublisherKey.h"
 
 namespace {
 
@@ -51,17 +53,29 @@ bool PrepareWorkFolders(Session& s)
     return true;
 }
 
+// The signature of a manifest just fetched, from the same base. A signature
+// left from an earlier run must never stand in for a missing one.
+void FetchSignature(Session& s, const std::wstring& manifestUrl, const std::wstring& manifestPath)
+{
+    const std::wstring signaturePath = SignaturePathOf(manifestPath);
+    DeleteFileIfPresent(signaturePath);
+    s.downloader.Download(manifestUrl + L".sig", signaturePath, s.attempts, orv::ExpectedFile{});
+}
+
 void FetchManifestFromServers(Session& s)
 {
     for (size_t i = 0; i < s.servers.size() && s.selectedManifestPath.empty(); ++i) {
         const std::wstring url = ManifestUrl(s.servers[i]);
         const std::wstring localPath = JoinPath(s.manifestDir, L"server-" + std::to_wstring(i + 1) + L"-updater.xml");
-        if (!s.downloader.Download(url, localPath, s.attempts, false)) {
+        if (!s.downloader.Download(url, localPath, s.attempts, orv::ExpectedFile{})) {
             continue;
+        }
+        if (kHasPublisherKey) {
+            FetchSignature(s, url, localPath);
         }
         std::wstring error;
         PackageList packages;
-        if (!ReadManifestFile(localPath, packages, error)) {
+        if (!ReadAuthenticManifest(localPath, s.options.installPath, packages, s.manifestSerial, error)) {
             s.attempts.push_back(orv::DownloadAttempt{url, kManifestValidation, error});
             s.log.Fail(L"Manifest validation FAIL | URL=" + url + L" | " + error);
             continue;
@@ -78,7 +92,7 @@ void ReadLocalManifestFile(Session& s)
     const std::wstring& path = s.options.manifestFile;
     std::wstring error;
     PackageList packages;
-    if (!ReadManifestFile(path, packages, error)) {
+    if (!ReadAuthenticManifest(path, s.options.installPath, packages, s.manifestSerial, error)) {
         s.attempts.push_back(orv::DownloadAttempt{path, kManifestValidation, error});
         return;
     }
@@ -184,6 +198,9 @@ bool RunManifestPhase(Session& s)
     if (s.selectedManifestPath.empty()) {
         ReportNoManifest(s);
         return false;
+    }
+    if (replacesFiles && kHasPublisherKey) {
+        RecordAcceptedSerial(options.installPath, s.manifestSerial, s.log);
     }
     LoadLocalState(s);
     s.requiredPackages = SelectPackages(s.serverPackages, s.localPackages, options.installPath, s.log, s.window);

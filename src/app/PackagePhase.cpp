@@ -85,16 +85,17 @@ std::vector<std::wstring> DownloadServers(const Session& s)
 
 bool DownloadPackage(Session& s, const PackageRun& run, const PackageEntry& package, const std::wstring& zipPath)
 {
+    const orv::ExpectedFile expected{true, package.sizeKnown, package.size, package.sha256};
     std::vector<orv::DownloadAttempt> attempts;
     bool downloaded = false;
     if (s.options.manifestFile.empty()) {
         for (size_t i = 0; i < run.downloadServers.size() && !downloaded; ++i) {
             downloaded = s.downloader.Download(PackageUrl(run.downloadServers[i], package.name), zipPath, attempts,
-                                               true);
+                                               expected);
         }
     } else {
         const std::wstring local = JoinPath(ParentPath(s.options.manifestFile), package.name);
-        downloaded = s.downloader.Download(FileUrlFromPath(local), zipPath, attempts, true);
+        downloaded = s.downloader.Download(FileUrlFromPath(local), zipPath, attempts, expected);
     }
     if (!downloaded) {
         s.log.Fail(L"Package unavailable; continuing next package | File=" + package.name + L"\r\n" +

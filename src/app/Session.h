@@ -34,6 +34,8 @@ struct Session {
     std::vector<orv::DownloadAttempt> attempts;
     PackageList serverPackages;
     std::wstring selectedManifestPath;
+    // The accepted manifest's serial (signed manifests only).
+    uint64_t manifestSerial = 0;
     // The server whose manifest was accepted; packages are fetched there first.
     std::wstring selectedServer;
     PackageList localPackages;

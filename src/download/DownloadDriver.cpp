@@ -5,6 +5,8 @@
 #include "download/Downloader.h"
 #include "download/DownloadRules.h"
 #include "log/TraceLog.h"
+#include "manifest/Authenticity.h"
+#include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 #include "ui/ProgressWindow.h"
@@ -31,6 +33,31 @@ DWORD WINAPI RunWorkerJob(LPVOID parameter)
     return 0;
 }
 
+// The size first: it is cheap, and a file of another size cannot have the
+// announced hash.
+bool MatchesAnnouncement(const std::wstring& path, const ExpectedFile& expected, std::wstring& error)
+{
+    const uint64_t size = GetFileSize64(path);
+    if (expected.sizeKnown && size != expected.size) {
+        error = SizeMismatchText(expected.size, size);
+        return false;
+    }
+    if (expected.sha256.empty()) {
+        return true;
+    }
+    Sha256Digest digest{};
+    if (!Sha256File(path, digest)) {
+        error = Win32ErrorText(::GetLastError());
+        return false;
+    }
+    const std::wstring received = LowerHex(digest.data(), digest.size());
+    if (received != expected.sha256) {
+        error = HashMismatchText(expected.sha256, received);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const Downloader::BackendEntry Downloader::kBackends[3] = {
@@ -43,14 +70,15 @@ const Downloader::BackendEntry Downloader::kBackends[3] = {
          return self.DownloadWinInet(url, temporaryPath, error);
      }},
     {L"URLMon",
-     [](Downloader&, const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error) {
-         return DownloadUrlMon(url, temporaryPath, error);
+     [](Downloader& self, const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error) {
+         return DownloadUrlMon(url, temporaryPath, error, self.sizeCap);
      }},
 };
 
 bool Downloader::Download(const std::wstring& url, const std::wstring& destination,
-                          std::vector<DownloadAttempt>& attempts, bool validateZip)
+                          std::vector<DownloadAttempt>& attempts, const ExpectedFile& expected)
 {
+    sizeCap = expected.sizeKnown ? expected.size : kNoSizeCap;
     // The destination is only ever written by the final move, so a failed
     // or interrupted download leaves the previous file as it was.
     const std::wstring temporaryPath = destination + kTemporarySuffix;
@@ -61,7 +89,7 @@ bool Downloader::Download(const std::wstring& url, const std::wstring& destinati
         std::wstring error;
         const bool succeeded = RunAttempt([&]() {
             return DownloadLocalFile(url, temporaryPath, error) &&
-                   FinishDownload(temporaryPath, destination, validateZip, error);
+                   FinishDownload(temporaryPath, destination, expected, error);
         });
         RecordAttempt(url, kLocalFileBackend, succeeded, error, attempts);
         return succeeded;
@@ -78,7 +106,7 @@ bool Downloader::Download(const std::wstring& url, const std::wstring& destinati
         std::wstring error;
         const bool succeeded = RunAttempt([&]() {
             return backend.run(*this, url, temporaryPath, error) &&
-                   FinishDownload(temporaryPath, destination, validateZip, error);
+                   FinishDownload(temporaryPath, destination, expected, error);
         });
         RecordAttempt(url, backend.name, succeeded, error, attempts);
         if (succeeded) {
@@ -127,14 +155,17 @@ bool Downloader::RunAttempt(const std::function<bool()>& attempt)
     return job.result;
 }
 
-bool FinishDownload(const std::wstring& temporaryPath, const std::wstring& destination, bool validateZip,
+bool FinishDownload(const std::wstring& temporaryPath, const std::wstring& destination, const ExpectedFile& expected,
                     std::wstring& error)
 {
     if (!FileExists(temporaryPath) || GetFileSize64(temporaryPath) == 0) {
         error = kMissingOrEmptyText;
         return false;
     }
-    if (validateZip) {
+    if (!MatchesAnnouncement(temporaryPath, expected, error)) {
+        return false;
+    }
+    if (expected.zipPackage) {
         std::wstring zipError;
         if (!ValidateZipPackage(temporaryPath, zipError)) {
             error = kZipValidationPrefix + zipError;

@@ -14,6 +14,19 @@ class ProgressWindow;
 
 namespace orv {
 
+// No limit on the bytes a try may receive.
+constexpr uint64_t kNoSizeCap = UINT64_MAX;
+
+// What a downloaded file must be before it may reach its destination: a ZIP
+// package, and the size and SHA-256 (lower-case hex) a manifest announced,
+// when it did. A try stops as soon as it receives more than that size.
+struct ExpectedFile {
+    bool zipPackage = false;
+    bool sizeKnown = false;
+    uint64_t size = 0;
+    std::wstring sha256{};
+};
+
 // One try of one backend. result is "PASS" or the try's error text.
 struct DownloadAttempt {
     std::wstring url;
@@ -28,9 +41,9 @@ public:
     Downloader& operator=(const Downloader&) = delete;
 
     // Appends one attempt per try to attempts (never clears it). True when
-    // destination now holds the complete file.
+    // destination now holds the complete file, as expected.
     bool Download(const std::wstring& url, const std::wstring& destination, std::vector<DownloadAttempt>& attempts,
-                  bool validateZip);
+                  const ExpectedFile& expected);
 
 private:
     friend struct DownloaderTestAccess;
@@ -60,15 +73,18 @@ private:
     ProgressWindow& progress;
     std::atomic<int32_t> bytesReceived{0};
     std::atomic<int32_t> bytesTotal{0};
+    // Set before each download's tries start, read by their worker threads.
+    uint64_t sizeCap = kNoSizeCap;
 };
 
 // The third network backend. It needs nothing of the downloader: URLMon
-// reports no progress we could use.
-bool DownloadUrlMon(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error);
+// reports no progress we could use, except to stop at sizeCap.
+bool DownloadUrlMon(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error,
+                    uint64_t sizeCap = kNoSizeCap);
 
-// Checks the downloaded temporary file (and validates it as a ZIP package
-// when asked), then moves it onto the destination in one step.
-bool FinishDownload(const std::wstring& temporaryPath, const std::wstring& destination, bool validateZip,
+// Checks the downloaded temporary file against what is expected of it, then
+// moves it onto the destination in one step.
+bool FinishDownload(const std::wstring& temporaryPath, const std::wstring& destination, const ExpectedFile& expected,
                     std::wstring& error);
 
 } // namespace orv

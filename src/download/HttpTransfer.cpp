@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "download/DownloadRules.h"
+#include "manifest/Authenticity.h"
 #include "platform/FileSystem.h"
 
 namespace orv {
@@ -27,7 +28,7 @@ UniqueFile CreateBodyFile(const std::wstring& path)
 }
 
 bool StreamBodyToFile(const BodyReader& read, HANDLE file, const BodyProgress& progress, uint64_t expectedTotal,
-                      std::wstring& error)
+                      uint64_t sizeCap, std::wstring& error)
 {
     std::vector<unsigned char> buffer(kBodyBufferBytes, 0);
     uint64_t received = 0;
@@ -39,6 +40,10 @@ bool StreamBodyToFile(const BodyReader& read, HANDLE file, const BodyProgress& p
         }
         if (got == 0) {
             break;
+        }
+        if (got > sizeCap - received) {
+            error = ExceededSizeText(sizeCap);
+            return false;
         }
         DWORD written = 0;
         if (!::WriteFile(file, buffer.data(), got, &written, nullptr) || written != got) {

@@ -29,8 +29,9 @@ bool AcceptStatus(bool queried, DWORD status, DWORD queryError, std::wstring& er
 UniqueFile CreateBodyFile(const std::wstring& path);
 
 // Streams the body chunk by chunk into file, reporting the running total
-// after every chunk. Fails on an empty body and on any read or write error.
+// after every chunk. Fails on an empty body, on any read or write error, and
+// as soon as more than sizeCap bytes arrived.
 bool StreamBodyToFile(const BodyReader& read, HANDLE file, const BodyProgress& progress, uint64_t expectedTotal,
-                      std::wstring& error);
+                      uint64_t sizeCap, std::wstring& error);
 
 } // namespace orv

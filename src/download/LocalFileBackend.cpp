@@ -7,6 +7,7 @@
 
 #include "download/Downloader.h"
 #include "download/DownloadRules.h"
+#include "manifest/Authenticity.h"
 #include "platform/FileSystem.h"
 
 namespace orv {
@@ -28,6 +29,10 @@ bool Downloader::DownloadLocalFile(const std::wstring& url, const std::wstring& 
     }
     const std::wstring source(buffer.data());
     const uint64_t size = GetFileSize64(source);
+    if (size > sizeCap) {
+        error = ExceededSizeText(sizeCap);
+        return false;
+    }
     StoreProgress(0, size);
 
     const ProgressTick tick = [this, &temporaryPath, size]() { StoreProgress(GetFileSize64(temporaryPath), size); };

@@ -1,12 +1,13 @@
 // The last network backend: URLMon's one-call download, a third network
 // stack for systems where the first two cannot get through. It takes no time
-// limits of ours and reports no progress.
+// limits of ours and reports no progress; its progress only enforces a size cap.
 #include <windows.h>
 #include <objbase.h>
 #include <urlmon.h>
 
 #include "download/Downloader.h"
 #include "download/DownloadRules.h"
+#include "manifest/Authenticity.h"
 #include "platform/FileSystem.h"
 
 namespace orv {
@@ -31,14 +32,60 @@ private:
     HRESULT result_;
 };
 
+// Ends the transfer once more than the cap has arrived. It lives on the
+// caller's stack for the one call, so counting references has no work.
+class SizeCapCallback : public IBindStatusCallback {
+public:
+    explicit SizeCapCallback(uint64_t cap) : cap_(cap) {}
+    bool exceeded = false;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override
+    {
+        if (id == __uuidof(IUnknown) || id == __uuidof(IBindStatusCallback)) {
+            *object = static_cast<IBindStatusCallback*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG, ULONG, LPCWSTR) override
+    {
+        if (progress > cap_) {
+            exceeded = true;
+            return E_ABORT;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+private:
+    uint64_t cap_;
+};
+
 } // namespace
 
-bool DownloadUrlMon(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error)
+bool DownloadUrlMon(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error, uint64_t sizeCap)
 {
     HRESULT result = S_OK;
+    SizeCapCallback callback(sizeCap);
     {
         ComApartment com;
-        result = ::URLDownloadToFileW(nullptr, url.c_str(), temporaryPath.c_str(), 0, nullptr);
+        result = ::URLDownloadToFileW(nullptr, url.c_str(), temporaryPath.c_str(), 0,
+                                      sizeCap == kNoSizeCap ? nullptr : &callback);
+    }
+    // The progress it reports may lag or be missing: the file decides too.
+    if (callback.exceeded || (sizeCap != kNoSizeCap && GetFileSize64(temporaryPath) > sizeCap)) {
+        DeleteFileIfPresent(temporaryPath);
+        error = ExceededSizeText(sizeCap);
+        return false;
     }
     if (FAILED(result)) {
         error = UrlMonFailureText(static_cast<uint32_t>(result));

@@ -19,12 +19,12 @@ constexpr DWORD kDecompressionOption = 118;
 constexpr DWORD kDecompressGzipAndDeflate = 3;
 
 bool ReadBodyToFile(HINTERNET request, HANDLE file, const BodyProgress& progress, uint64_t expectedTotal,
-                    std::wstring& error)
+                    uint64_t sizeCap, std::wstring& error)
 {
     const BodyReader read = [request](void* buffer, DWORD capacity, DWORD& got) {
         return ::WinHttpReadData(request, buffer, capacity, &got) != FALSE;
     };
-    return StreamBodyToFile(read, file, progress, expectedTotal, error);
+    return StreamBodyToFile(read, file, progress, expectedTotal, sizeCap, error);
 }
 
 std::wstring Component(const wchar_t* text, DWORD length)
@@ -107,7 +107,7 @@ bool Downloader::DownloadWinHttp(const std::wstring& url, const std::wstring& te
         return false;
     }
     const BodyProgress progress = [this](uint64_t received, uint64_t total) { StoreProgress(received, total); };
-    const bool complete = ReadBodyToFile(request.Get(), file.Get(), progress, expected, error);
+    const bool complete = ReadBodyToFile(request.Get(), file.Get(), progress, expected, sizeCap, error);
     file.Reset();
     if (!complete) {
         DeleteFileIfPresent(temporaryPath);

@@ -70,7 +70,7 @@ bool Downloader::DownloadWinInet(const std::wstring& url, const std::wstring& te
         return ::InternetReadFile(response.Get(), buffer, capacity, &got) != FALSE;
     };
     const BodyProgress progress = [this](uint64_t received, uint64_t total) { StoreProgress(received, total); };
-    const bool complete = StreamBodyToFile(read, file.Get(), progress, expected, error);
+    const bool complete = StreamBodyToFile(read, file.Get(), progress, expected, sizeCap, error);
     file.Reset();
     if (!complete) {
         DeleteFileIfPresent(temporaryPath);

@@ -4,6 +4,7 @@
 // list rules and the text reader and writer are pure (no Windows headers);
 // the file functions at the end live in ManifestFile.cpp.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,6 +14,12 @@ struct PackageEntry {
     std::wstring name;
     std::wstring version;
     bool serverMissing = false;
+    // What a manifest announces of the package file: size when sizeKnown,
+    // and the SHA-256 in lower-case hex (empty when not announced). State
+    // documents never carry them.
+    bool sizeKnown = false;
+    uint64_t size = 0;
+    std::wstring sha256{};
 };
 
 // Entries in document order with names unique under ASCII case folding. The
@@ -69,6 +76,11 @@ std::wstring DecodeEntities(const std::wstring& text);
 // nothing is escaped twice.
 std::wstring EscapeVersionText(const std::wstring& text);
 
+// The value of the attribute name (ASCII case ignored) in the text of a start
+// tag after the element name, quoted with ' or ". False when the tag has no
+// such attribute or is malformed before it.
+bool FindTagAttribute(const std::wstring& tag, const std::wstring& name, std::wstring& value);
+
 // Parses decoded document text into list (emptied first). False with one of
 // the reader's error texts at the first fault.
 bool ParseManifestText(const std::wstring& text, PackageList& list, std::wstring& error);
@@ -80,6 +92,9 @@ std::wstring BuildStateText(const PackageList& list);
 // without BOM). The list is emptied first; on failure it may hold the
 // entries added before the fault, and error holds the reason.
 bool ReadManifestFile(const std::wstring& path, PackageList& list, std::wstring& error);
+
+// The text of a document's bytes, decoded as ReadManifestFile decodes them.
+std::wstring DecodeManifestBytes(const std::vector<unsigned char>& bytes);
 
 // Writes list as a state document (UTF-8, no BOM) through a side file that
 // replaces the target in one rename.

@@ -4,8 +4,6 @@
 #include "manifest/Manifest.h"
 #include "platform/FileSystem.h"
 
-namespace {
-
 // A BOM FF FE marks UTF-16LE; everything else, big-endian UTF-16 included, is
 // read as UTF-8 with or without its BOM.
 std::wstring DecodeManifestBytes(const ByteArray& bytes)
@@ -24,8 +22,6 @@ std::wstring DecodeManifestBytes(const ByteArray& bytes)
     }
     return Utf8ToWide(bytes.data() + skip, bytes.size() - skip);
 }
-
-} // namespace
 
 bool RunGuardedManifestRead(const std::function<bool(std::wstring& error)>& work, std::wstring& error)
 {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "manifest/Authenticity.h"
 #include "manifest/Version.h"
 #include "platform/PathText.h"
 
@@ -51,7 +52,62 @@ bool RangeContains(const std::wstring& lower, size_t begin, size_t end, const st
     return std::search(first, last, needle.begin(), needle.end()) != last;
 }
 
+bool IsSpace(wchar_t c)
+{
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
+
+// The announced size and hash of an entry; values that are not well formed
+// are left out as if they were absent.
+void ReadEntryIntegrity(const std::wstring& tag, PackageEntry& entry)
+{
+    std::wstring value;
+    entry.sizeKnown = FindTagAttribute(tag, L"size", value) && ParseDecimal64(value, entry.size);
+    if (!entry.sizeKnown) {
+        entry.size = 0;
+    }
+    if (!FindTagAttribute(tag, L"sha256", value) || !ParseSha256Hex(value, entry.sha256)) {
+        entry.sha256.clear();
+    }
+}
+
 } // namespace
+
+bool FindTagAttribute(const std::wstring& tag, const std::wstring& name, std::wstring& value)
+{
+    const std::wstring wanted = FoldAsciiCase(name);
+    size_t position = 0;
+    for (;;) {
+        while (position < tag.size() && IsSpace(tag[position])) {
+            ++position;
+        }
+        const size_t nameStart = position;
+        while (position < tag.size() && IsNameCharacter(tag[position])) {
+            ++position;
+        }
+        const size_t nameEnd = position;
+        while (position < tag.size() && IsSpace(tag[position])) {
+            ++position;
+        }
+        if (nameEnd == nameStart || position + 1 >= tag.size() || tag[position] != L'=') {
+            return false;
+        }
+        ++position;
+        while (position < tag.size() && IsSpace(tag[position])) {
+            ++position;
+        }
+        const wchar_t quote = position < tag.size() ? tag[position] : L'\0';
+        const size_t valueEnd = quote == L'"' || quote == L'\'' ? tag.find(quote, position + 1) : kNpos;
+        if (valueEnd == kNpos) {
+            return false;
+        }
+        if (FoldAsciiCase(tag.substr(nameStart, nameEnd - nameStart)) == wanted) {
+            value = tag.substr(position + 1, valueEnd - position - 1);
+            return true;
+        }
+        position = valueEnd + 1;
+    }
+}
 
 std::wstring FoldAsciiCase(const std::wstring& text)
 {
@@ -231,6 +287,7 @@ bool ParseManifestText(const std::wstring& text, PackageList& list, std::wstring
         entry.serverMissing =
             RangeContains(lower, nameEnd, gt, L"servermissing") && RangeContains(lower, nameEnd, gt, L"true");
         entry.version = TrimWhitespace(DecodeEntities(text.substr(gt + 1, close - gt - 1)));
+        ReadEntryIntegrity(text.substr(nameEnd, gt - nameEnd), entry);
         if (IsSafePackageName(entry)) {
             MergeKeepNewer(list, entry);
         }

@@ -10,7 +10,7 @@ import sys
 
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "shlwapi.dll",
                 "advapi32.dll", "rstrtmgr.dll", "version.dll", "winhttp.dll", "wininet.dll", "urlmon.dll",
-                "ole32.dll", "msvcrt.dll"}
+                "ole32.dll", "msvcrt.dll", "bcrypt.dll"}
 
 
 def output(*command, encoding="utf-8"):
@@ -37,6 +37,8 @@ def main():
         ("a PE32 i386 image", "file format pei-i386" in headers and re.search(r"^Magic\s+010b", headers, re.M)),
         ("the GUI subsystem", re.search(r"^Subsystem\s+00000002\b", headers, re.M)),
         ("only system DLLs imported (%s)" % ", ".join(dlls), dlls and set(dlls) <= ALLOWED_DLLS),
+        # The one-call hash is Windows 10's; Windows 7's CNG hashes in steps.
+        ("free of BCryptHash", not re.search(r"\sBCryptHash\s*$", headers, re.M)),
         ("file and product version " + args.version,
          "FILEVERSION %s " % commas in version and "PRODUCTVERSION %s " % commas in version),
     ] + [("%s %s" % item, '"%s", "%s"' % item in version) for item in (

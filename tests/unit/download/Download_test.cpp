@@ -161,7 +161,7 @@ TEST_F(DownloadTest, FailedDownloadsLeaveTheDestinationAsItWas)
         std::vector<DownloadAttempt> attempts;
         {
             UniqueFile holder = LockFile(dest);
-            EXPECT_FALSE(downloader.Download(c.url, dest, attempts, c.validateZip));
+            EXPECT_FALSE(downloader.Download(c.url, dest, attempts, orv::ExpectedFile{c.validateZip}));
         }
         EXPECT_TRUE(std::regex_match(Tries(attempts), std::wregex(c.tries))) << Tries(attempts);
         EXPECT_EQ(ReadTestFile(dest), "previous") << c.url;
@@ -183,7 +183,7 @@ TEST(DownloadWindowTest, AWindowClosedDuringATryStopsTheLadderAfterIt)
     ASSERT_TRUE(::PostMessageW(window.window, WM_CLOSE, 0, 0));
     orv::Downloader downloader(log, window);
     std::vector<DownloadAttempt> attempts;
-    EXPECT_FALSE(downloader.Download(Server("http") + L"missing.xml", temp / L"x.xml", attempts, false));
+    EXPECT_FALSE(downloader.Download(Server("http") + L"missing.xml", temp / L"x.xml", attempts, orv::ExpectedFile{}));
     EXPECT_TRUE(window.closeRequested);
     EXPECT_EQ(Tries(attempts), L"WinHTTP=HTTP status 404");
 }
