@@ -184,6 +184,15 @@ class FaultHandler(socketserver.BaseRequestHandler):
             hold_at(site)
             self.request.sendall(body[half:])
 
+    def route_endless(self, head, query):
+        # "/endless/SITE/NAME": the docroot's SITE/NAME, and after a ZIP data
+        # without end (32 MiB at most, for a client that never stops).
+        name = self.path[len("/endless/"):]
+        self.send_head(200, [])
+        self.request.sendall(self.docroot_file(name) or b"")
+        for _ in range(512 if name.endswith(".zip") else 0):
+            self.request.sendall(bytes(65536))
+
     def route_arrived(self, head, query):
         # Answers once the held request of gate `name` has arrived.
         self.answer(200 if gate(query.get("name", [""])[0])[0].wait(60) else 504, b"arrived\n")

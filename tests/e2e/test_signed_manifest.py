@@ -1,0 +1,132 @@
+"""Signed manifests, as an updater built with a publisher's key meets them:
+every forged, replayed, stale or unsigned manifest and every package that is
+not the one announced is refused with its own text and installs nothing; the
+genuine manifest behind a forging server installs."""
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import orvtest
+from orvtest import find, last_run, run_updater, winpath
+
+SIGNED = Path(os.environ["ORV_TEST_EXE_SIGNED"])
+KEY = os.environ["ORV_TEST_SIGNING_KEY"]
+SIGN_TOOL = Path(os.environ["ORV_TEST_SOURCE_DIR"]) / "tools" / "sign_manifest.py"
+MISMATCH = "Manifest signature does not match the publisher's key."
+BUILTIN_FOLDER = "fl/dfile/download/ORVW/"
+
+
+def sign(folder, *options, key=KEY):
+    subprocess.run([sys.executable, str(SIGN_TOOL), str(folder), str(key), *options], check=True,
+                   capture_output=True)
+
+
+def genuine(folder, version="2.0", serial="5"):
+    """A signed folder with the package Orvw_Lum.zip of that version."""
+    orvtest.publish(folder, {"Orvw_Lum.zip": (version, {"App.dat": "genuine " + version})})
+    sign(folder, "--serial", serial)
+    return folder
+
+
+def edit(path, change):
+    path.write_bytes(change(path.read_bytes()))
+
+
+def variant(tmp_path, name, change=lambda folder: None, **made):
+    folder = genuine(tmp_path / name, **made)
+    change(folder)
+    return folder
+
+
+def resign_stripped(folder):
+    # Validly signed, but an entry lacks its hash.
+    edit(folder / "updater.xml", lambda data: re.sub(rb' sha256="\w+"', b"", data))
+    subprocess.run(["openssl", "dgst", "-sha256", "-sign", KEY, "-out", str(folder / "updater.xml.sig"),
+                    str(folder / "updater.xml")], check=True)
+
+
+def other_key(folder):
+    key = folder / "other.pem"
+    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", str(key)], check=True)
+    sign(folder, key=key)
+
+
+def forge(folder):
+    # A newer version with a package that is a valid ZIP, under the genuine signature.
+    orvtest.make_zip(folder / "Orvw_Lum.zip", {"App.dat": "forged"})
+    edit(folder / "updater.xml", lambda data: data.replace(b">2.0<", b">9.0<"))
+
+
+def outside_work(install) -> dict:
+    return {k: v for k, v in orvtest.tree(install).items()
+            if not k.startswith(("AUPatch/", "updater-w7-trace", "updater-w7-serial", "Orvw_Lum.exe.launched"))}
+
+
+def test_only_the_genuine_manifest_and_packages_install(install, tmp_path, endpoints, site):
+    shutil.copyfile(orvtest.TOOLS_DIR / "LaunchRecorder.exe", install / "Orvw_Lum.exe")
+    orvtest.write_manifest(install / "updater-w7.xml", {"Orvw_Lum.zip": "1.0"})
+    (install / "App.dat").write_text("installed 1.0")
+    before = outside_work(install)
+    args = ["/silent", "/autoinstall", "/installpath:" + winpath(install)]
+
+    def refused(folder, text, code, exe=SIGNED):
+        assert run_updater("/manifestfile:" + winpath(folder / "updater.xml"), *args, exe=exe) == code, text
+        assert text in "".join(m for lv, m in last_run(install) if lv == "FAIL"), text
+        assert outside_work(install) == before, text
+
+    # Manifests refused before any package is fetched.
+    for name, change, text in [
+            ("missing", lambda f: (f / "updater.xml.sig").unlink(),
+             "Manifest signature updater.xml.sig is missing or empty."),
+            ("wrongkey", other_key, MISMATCH),
+            ("truncated", lambda f: edit(f / "updater.xml.sig", lambda data: data[:-1]), MISMATCH),
+            ("otherbytes", forge, MISMATCH),
+            ("expired", lambda f: sign(f, "--expires", "2020-01-01"), "Manifest expired on 2020-01-01."),
+            ("stripped", resign_stripped, "Manifest entry Orvw_Lum.zip has no size or sha256.")]:
+        refused(variant(tmp_path, name, change), text, 10)
+
+    # A package with one byte changed fails, signed or not, and stays pending.
+    changed = variant(tmp_path, "changed", lambda f: edit(f / "Orvw_Lum.zip", lambda d: d[:-1] + bytes([d[-1] ^ 1])))
+    expected = re.search(r'sha256="(\w+)"', (changed / "updater.xml").read_text()).group(1)
+    received = hashlib.sha256((changed / "Orvw_Lum.zip").read_bytes()).hexdigest()
+    for exe in (SIGNED, orvtest.EXE):
+        refused(changed, "Package SHA-256 mismatch: expected %s, received %s." % (expected, received), 20, exe=exe)
+
+    # A server that sends more than the announced size is cut off by every backend.
+    genuine(site.folder)
+    size = (site.folder / "Orvw_Lum.zip").stat().st_size
+    endless = endpoints["fault"] + "endless/" + site.folder.name + "/"
+    assert run_updater("/server:" + endless, *args, exe=SIGNED) == 20
+    cut = "%sOrvw_Lum.zip -> Download exceeded the announced size of %d bytes." % (endless, size)
+    assert [b for b in ("WinHTTP", "WinINet", "URLMon") if "%s %s" % (b, cut) in
+            find(last_run(install), "Package unavailable")[0]] == ["WinHTTP", "WinINet", "URLMon"]
+    assert outside_work(install) == before
+
+    # The man in the middle: the first server forges, the second is genuine.
+    builtin = Path(endpoints["docroot_unix"]) / BUILTIN_FOLDER
+    try:
+        genuine(builtin)
+        forged = Path(endpoints["docroot_unix"]) / site.folder.name
+        shutil.copy(builtin / "updater.xml.sig", forged / "updater.xml.sig")
+        forge(forged)
+        forger = endpoints["fault"] + "files/" + site.folder.name + "/"
+        assert run_updater("/server:" + forger, *args, exe=SIGNED) == 0
+        run = last_run(install)
+        assert find(run, "Manifest validation FAIL") == [
+            "Manifest validation FAIL | URL=%supdater.xml | %s" % (forger, MISMATCH)]
+        assert find(run, "Manifest selected") == [
+            "Manifest selected | URL=%s%supdater.xml | Packages=1" % (endpoints["builtin"], BUILTIN_FOLDER)]
+    finally:
+        shutil.rmtree(Path(endpoints["docroot_unix"]) / "fl", ignore_errors=True)
+    assert (install / "App.dat").read_text() == "genuine 2.0"
+    assert orvtest.read_state(install / "updater-w7.xml") == {"Orvw_Lum.zip": "2.0"}
+    assert (install / "updater-w7-serial.txt").read_text() == "5"
+
+    # A replayed older signed manifest, even of a newer version, is refused.
+    before = outside_work(install)
+    refused(genuine(tmp_path / "replayed", version="3.0", serial="4"),
+            "Manifest serial 4 is older than the accepted serial 5.", 10)
