@@ -76,7 +76,7 @@ def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(
     assert len(created) == 1
     backup = created[0].split(" | ", 1)[1]
     assert backup == w + "\\Tarn" + at(timed, "Tarn backup folder created | ")[0].strftime("%Y%m%d")
-    order = [m for m in orvtest.messages(run) if m.startswith(("Tarn ", "Install PASS"))]
+    order = [m for _, m in run if m.startswith(("Tarn ", "Install PASS"))]
     assert order[:4] == [
         "Tarn backup folder created | " + backup,
         "Tarn backup PASS | Source=%s\\orvMain.ACCDB | Backup=%s\\orvMain.ACCDB" % (w, backup),

@@ -58,7 +58,7 @@ class Install:
 def assert_lines(run, expected):
     """The run's lines after "Session start"; an expected line ending in "| "
     is the start of one that ends with a Win32 error text."""
-    got = orvtest.messages(run)[1:]
+    got = [m for _, m in run[1:]]
     assert len(got) == len(expected), got
     for line, want in zip(got, expected):
         prefix = want.endswith("| ")

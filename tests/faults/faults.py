@@ -74,6 +74,7 @@ class Scenario:
     def run(self, install: Path, journal: Path, at=0):
         """One run of the installed updater with its whole hand-over chain;
         ends when no process of the chain is left."""
+        journal.unlink(missing_ok=True)
         os.environ.update(ORV_FAULT_JOURNAL=winpath(journal), ORV_FAULT_AT=str(at))
         try:
             proc = orvtest.wine_start([install / EXE_NAME] + self.args)
@@ -121,13 +122,9 @@ def wait_for_chain(token: str, timeout=300):
 
 def read_journal(path: Path) -> list:
     """The steps of a journal: (step, pid, call, what, killed)."""
-    if not path.exists():
-        return []
-    steps = []
-    for line in path.read_bytes()[16:].decode("utf-8", "replace").splitlines():
-        step, pid, call, what, *mark = line.split("\t")
-        steps.append((int(step), int(pid), call, what, mark == ["KILLED"]))
-    return steps
+    lines = path.read_bytes()[16:].decode("utf-8", "replace").splitlines() if path.exists() else []
+    return [(int(step), int(pid), call, what, mark == ["KILLED"])
+            for step, pid, call, what, *mark in (line.split("\t") for line in lines)]
 
 
 def files_of(install: Path) -> dict:
@@ -176,7 +173,6 @@ def comparable(install: Path) -> dict:
 def try_point(scenario: Scenario, step: int, reference: dict, counted: tuple) -> list:
     install = scenario.fresh("point")
     journal = scenario.work / "journal-point.txt"
-    journal.unlink(missing_ok=True)
     scenario.run(install, journal, at=step)
     killed = [s for s in read_journal(journal) if s[4]]
     if not killed:
@@ -185,9 +181,7 @@ def try_point(scenario: Scenario, step: int, reference: dict, counted: tuple) ->
     where = "step=%d call=%s %s" % (step, killed[0][2], killed[0][3])
     found = ["after the crash: " + v for v in broken_invariants(scenario, install)]
     if (install / EXE_NAME).is_file():
-        recovery = scenario.work / "journal-recovery.txt"
-        recovery.unlink(missing_ok=True)
-        scenario.run(install, recovery)
+        scenario.run(install, scenario.work / "journal-recovery.txt")
         found += ["after the recovery run: " + v for v in broken_invariants(scenario, install)]
         left = leftovers(install)
         found += ["%s survived the recovery run" % p for p in left]
