@@ -45,13 +45,6 @@ PACKAGES = {
 FINAL = dict(OLD, **{path: data for _, _, files in PACKAGES.values() for path, data in files.items()})
 
 
-def later_versions(package, path) -> set:
-    """What a file of package may hold once the package is installed: its
-    bytes, or those of a later package that carries the same file."""
-    names = list(PACKAGES)
-    return {PACKAGES[n][2][path] for n in names[names.index(package):] if path in PACKAGES[n][2]}
-
-
 class Scenario:
     def __init__(self, work: Path, site_folder: Path, site_url: str):
         self.work = work
@@ -149,10 +142,12 @@ def broken_invariants(scenario: Scenario, install: Path) -> list:
         state = orvtest.read_state(install / "updater-w7.xml")
     except (OSError, UnicodeDecodeError):
         return found + ["updater-w7.xml is missing or unreadable"]
-    for name, (old, new, files) in PACKAGES.items():
+    for index, (name, (old, new, files)) in enumerate(PACKAGES.items()):
+        # Once a package is in, each of its files holds its bytes or those of a later package that carries it.
+        later = [f for _, _, f in list(PACKAGES.values())[index:]]
         if state.get(name) not in (old, new):
             found.append("updater-w7.xml claims %s %s" % (name, state.get(name)))
-        elif state[name] == new and any(now[p] not in later_versions(name, p) for p in files):
+        elif state[name] == new and any(now[p] not in {f[p] for f in later if p in f} for p in files):
             found.append("updater-w7.xml claims %s %s before its files are in place" % (name, new))
     if not scenario.passes_selftest(install / EXE_NAME):
         found.append("the installed updater does not start and pass /selftest")

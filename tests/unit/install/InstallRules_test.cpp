@@ -7,8 +7,6 @@
 #include "install/Installer.h"
 #include "install/ProcessRules.h"
 
-namespace {
-
 TEST(ProcessRulesTest, NamesCompareByWholeStemInAnyCase)
 {
     const struct {
@@ -16,15 +14,13 @@ TEST(ProcessRulesTest, NamesCompareByWholeStemInAnyCase)
         bool isProtected;
         bool isApplication;
     } cases[] = {
-        {L"explorer.exe", true, false},           {L"C:\\Windows\\EXPLORER.EXE", true, false},
-        {L"svchost", true, false},                {L"taskhostw.exe", true, false},
-        {L"OrvUpdaterW7.exe", true, false},       {L"Z:\\Apps\\orvupdater.exe", true, false},
-        {L"orvw_lum.exe", false, true},           {L"ORVW_LUM.EXE", false, true},
-        {L"C:\\Suite\\KDS_Lum.exe", false, true}, {L"rjks.exe", false, true},
-        {L"orvlocalupdatevalidator.exe", false, true}, {L"orvlocalupdaternet4.exe", false, true},
-        {L"orvw_lum2.exe", false, false},         {L"orvw_lum.exe.bak", false, false},
-        {L"orvlocalupdatevalidato.exe", false, false}, {L"orvupdaterw7x.exe", false, false},
-        {L"lum.exe", false, false},               {L"", false, false},
+        {L"explorer.exe", true, false}, {L"C:\\Windows\\EXPLORER.EXE", true, false}, {L"svchost", true, false},
+        {L"taskhostw.exe", true, false}, {L"OrvUpdaterW7.exe", true, false}, {L"Z:\\Apps\\orvupdater.exe", true, false},
+        {L"orvw_lum.exe", false, true}, {L"ORVW_LUM.EXE", false, true}, {L"C:\\Suite\\KDS_Lum.exe", false, true},
+        {L"rjks.exe", false, true}, {L"orvlocalupdatevalidator.exe", false, true},
+        {L"orvlocalupdaternet4.exe", false, true}, {L"orvw_lum2.exe", false, false},
+        {L"orvw_lum.exe.bak", false, false}, {L"orvlocalupdatevalidato.exe", false, false},
+        {L"orvupdaterw7x.exe", false, false}, {L"lum.exe", false, false}, {L"", false, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsProtectedProcessName(c.name), c.isProtected) << c.name;
@@ -83,5 +79,3 @@ TEST(InstallRulesTest, TheUpdatersOwnExecutableAndWhenAnIncomingOneMayReplaceIt)
         EXPECT_EQ(IncomingUpdaterMayReplace(std::get<0>(c), std::get<1>(c)), std::get<2>(c)) << std::get<0>(c);
     }
 }
-
-} // namespace

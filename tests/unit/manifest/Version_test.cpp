@@ -7,8 +7,6 @@
 
 #include "manifest/Version.h"
 
-namespace {
-
 TEST(VersionTest, ParsesDecimalComponentsAndRejectsEverythingElseWithAnEmptyList)
 {
     const std::pair<std::wstring, std::vector<uint64_t>> cases[] = {
@@ -43,5 +41,3 @@ TEST(VersionTest, ComparesNumericallyWithZeroExtensionAndInvalidSidesAsOlder)
         EXPECT_EQ(bothValid, std::get<3>(c)) << std::get<0>(c) << L" vs " << std::get<1>(c);
     }
 }
-
-} // namespace

@@ -4,8 +4,6 @@
 
 #include "ui/ProgressMath.h"
 
-namespace {
-
 TEST(ProgressMathTest, SizesAreTruncatedAtEachUnitBoundary)
 {
     const std::pair<uint64_t, const wchar_t*> cases[] = {
@@ -58,5 +56,3 @@ TEST(ProgressMathTest, BarPositionsAndTheDownloadLine)
         EXPECT_EQ(SweepPosition(c.first), c.second) << c.first;
     }
 }
-
-} // namespace

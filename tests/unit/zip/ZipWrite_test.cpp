@@ -9,8 +9,6 @@
 #include "support/TestSupport.h"
 #include "zip/ZipPackage.h"
 
-namespace {
-
 TEST(ZipWriteTest, WritesEachPieceAtItsOffset)
 {
     // The offset, not the call order, places data, whether or not a piece
@@ -44,5 +42,3 @@ TEST(ZipWriteTest, WritesEachPieceAtItsOffset)
         EXPECT_EQ(ReadTestFile(path), c.expected) << c.what;
     }
 }
-
-} // namespace
