@@ -7,7 +7,7 @@
 #include "install/Installer.h"
 #include "install/ProcessRules.h"
 
-TEST(ProcessRulesTest, NamesCompareByWholeStemInAnyCase)
+TEST(ProcessRulesTest, NamesCompareByWholeStemAndOnlySuiteOrInstallFolderProgramsAreStopped)
 {
     const struct {
         const wchar_t* name;
@@ -26,12 +26,8 @@ TEST(ProcessRulesTest, NamesCompareByWholeStemInAnyCase)
         EXPECT_EQ(IsProtectedProcessName(c.name), c.isProtected) << c.name;
         EXPECT_EQ(IsApplicationProcessName(c.name), c.isApplication) << c.name;
     }
-}
-
-// Lock holders come from the Restart Manager, which Wine only imitates: the
-// policy is proven here on its own.
-TEST(ProcessRulesTest, OnlySuiteProgramsAndProgramsFromInsideTheInstallFolderAreStopped)
-{
+    // Lock holders come from the Restart Manager, which Wine only imitates: the
+    // policy is proven here on its own.
     const wchar_t* const orv = L"C:\\Program Files\\Orv";
     const std::tuple<const wchar_t*, const wchar_t*, bool> holders[] = {
         {L"C:\\Windows\\explorer.exe", orv, false}, {L"C:\\Program Files\\Orv\\explorer.exe", orv, false},
@@ -47,7 +43,7 @@ TEST(ProcessRulesTest, OnlySuiteProgramsAndProgramsFromInsideTheInstallFolderAre
     }
 }
 
-TEST(InstallRulesTest, DatabaseNamesAndDatedBackupFolders)
+TEST(InstallRulesTest, DatabaseNamesDatedBackupFoldersAndTheUpdatersOwnExecutable)
 {
     const std::pair<const wchar_t*, bool> names[] = {
         {L"orvMain.ACCDB", true}, {L"orvArchive.mdb", true}, {L"ORV.mdb", true}, {L"orv.accdb", true},
@@ -59,16 +55,12 @@ TEST(InstallRulesTest, DatabaseNamesAndDatedBackupFolders)
     }
     EXPECT_EQ(BackupFolderName(2031, 11, 30, 12), L"Tarn2031113012");
     EXPECT_EQ(BackupFolderName(999, 1, 2, 0), L"Tarn09990102");
-}
-
-TEST(InstallRulesTest, TheUpdatersOwnExecutableAndWhenAnIncomingOneMayReplaceIt)
-{
-    const std::pair<const wchar_t*, bool> names[] = {
+    const std::pair<const wchar_t*, bool> updaterNames[] = {
         {L"OrvUpdater.exe", true}, {L"C:\\App\\ORVUPDATERW7.EXE", true}, {L"pkg/orvupdater.exe", true},
         {L"OrvUpdaterW7.exe.orv-new-12", false}, {L"OrvUpdaterW7-12-34.exe", false}, {L"OrvUpdaterW7.exe\\", false},
         {L"orvupdaterw7.ex", false}, {L"", false},
     };
-    for (const auto& c : names) {
+    for (const auto& c : updaterNames) {
         EXPECT_EQ(orv::IsUpdaterExecutableName(c.first), c.second) << c.first;
     }
     const std::tuple<const wchar_t*, const wchar_t*, bool> versions[] = {
