@@ -124,10 +124,6 @@ def last_run(folder, timed=False) -> list:
     return found[-1]
 
 
-def messages(run, level=None) -> list:
-    return [m for lv, m in run if level is None or lv == level]
-
-
 def find(run, prefix, level=None) -> list:
     return [m for lv, m in run if m.startswith(prefix) and (level is None or lv == level)]
 
@@ -218,15 +214,12 @@ class Holder:
         self.proc.stdin.close()
         self.proc.wait(timeout=60)
 
-    def stop(self):
-        if self.proc.poll() is None:
-            kill_group(self.proc)
-
     def __enter__(self):
         return self
 
     def __exit__(self, *_):
-        self.stop()
+        if self.proc.poll() is None:
+            kill_group(self.proc)
 
 
 class BoxAnswerer:
@@ -234,7 +227,7 @@ class BoxAnswerer:
     another class) while the updater runs: start it before the box shows,
     then `finish()` returns the records of the boxes it answered."""
 
-    def __init__(self, folder, press="default", caption=None, window_class=None, timeout_ms=20000):
+    def __init__(self, folder, press, caption=None, window_class=None, timeout_ms=20000):
         self.out = Path(folder) / ("boxes-%d.txt" % time.monotonic_ns())
         args = [TOOLS_DIR / "BoxAnswerer.exe", "/press:" + press, "/timeout:%d" % timeout_ms,
                 "/out:" + winpath(self.out)]

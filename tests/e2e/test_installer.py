@@ -72,11 +72,10 @@ def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(
     # The databases of the install folder itself (and only they) are saved
     # once, before anything is replaced; each replaced file once, as it was
     # before the run.
-    created = find(run, "Tarn backup folder created | ", "INFO")
-    assert len(created) == 1
-    backup = created[0].split(" | ", 1)[1]
+    created, = find(run, "Tarn backup folder created | ", "INFO")
+    backup = created.split(" | ", 1)[1]
     assert backup == w + "\\Tarn" + at(timed, "Tarn backup folder created | ")[0].strftime("%Y%m%d")
-    order = [m for m in orvtest.messages(run) if m.startswith(("Tarn ", "Install PASS"))]
+    order = [m for _, m in run if m.startswith(("Tarn ", "Install PASS"))]
     assert order[:4] == [
         "Tarn backup folder created | " + backup,
         "Tarn backup PASS | Source=%s\\orvMain.ACCDB | Backup=%s\\orvMain.ACCDB" % (w, backup),

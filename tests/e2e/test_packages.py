@@ -75,8 +75,7 @@ def test_window_mid_download_then_a_failed_package_stays_pending_until_a_later_r
     updater = orvtest.wine_start([orvtest.EXE, "/autoinstall"] + args)
     try:
         assert orvtest.ask_fault_server(endpoints, "arrived?name=" + gate)
-        size = (site.folder / "First_Pack.zip").stat().st_size
-        window, line, percent = progress_window(install.parent, size)
+        window, line, percent = progress_window(install.parent, (site.folder / "First_Pack.zip").stat().st_size)
         x, y, w, h = map(int, window["window"].split(","))
         screen_w, screen_h = map(int, window["screen"].split(","))
         assert (window["caption"], w, h) == ("OrvUpdaterW7", 650, 285)
@@ -106,13 +105,11 @@ def test_window_mid_download_then_a_failed_package_stays_pending_until_a_later_r
     finally:
         orvtest.kill_group(updater)
 
-    assert box["icon"] == "error"
-    assert box["text"] == ("Completed 2 of 3 package(s).\r\n\r\nThe following package(s) remain pending and will "
-                           "retry next run:\r\n- Missing.zip (download failed)\r\n\r\nFull log: "
-                           + winpath(install / "updater-w7-trace.log"))
-    assert (install / "First_Pack.dll").read_bytes() == first
-    assert (install / "Docs" / "Read Me.txt").read_text() == "read me"
-    assert (install / "third.dat").read_bytes() == b"third 3.1"
+    assert (box["icon"], box["text"]) == ("error", "Completed 2 of 3 package(s).\r\n\r\nThe following package(s) "
+                                          "remain pending and will retry next run:\r\n- Missing.zip (download failed)"
+                                          "\r\n\r\nFull log: " + winpath(install / "updater-w7-trace.log"))
+    assert [(install / n).read_bytes() for n in ("First_Pack.dll", "Docs/Read Me.txt", "third.dat")] == [
+        first, b"read me", b"third 3.1"]
     assert orvtest.read_state(install / "updater-w7.xml") == {"First_Pack.zip": "1.1", "Third.zip": "3.1"}
     run = last_run(install)
     assert find(run, "Package install PASS") == ["Package install PASS | File=First_Pack.zip",

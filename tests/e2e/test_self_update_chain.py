@@ -58,7 +58,7 @@ class Install:
 def assert_lines(run, expected):
     """The run's lines after "Session start"; an expected line ending in "| "
     is the start of one that ends with a Win32 error text."""
-    got = orvtest.messages(run)[1:]
+    got = [m for _, m in run[1:]]
     assert len(got) == len(expected), got
     for line, want in zip(got, expected):
         prefix = want.endswith("| ")
@@ -93,19 +93,6 @@ def test_replacement_waits_for_the_old_updater_then_starts_the_new_one_to_finish
     assert not setup.fresh.exists()
 
 
-def folder_in_exe_place(setup):
-    setup.target.unlink()
-    setup.target.mkdir()
-    (setup.target / "notes.txt").write_text("user data")
-    return {}
-
-
-def staged_text_file(setup):
-    source = setup.stage / "OrvUpdaterW7-4242-3000.exe"
-    source.write_text("not a program")
-    return {"source": source}
-
-
 # case: arrange(install) -> replace() arguments, exit code, the run's lines
 INCOMPLETE = ["Self-update command is incomplete or staged source is missing."]
 FAILURES = {
@@ -117,9 +104,12 @@ FAILURES = {
     "old exe held past the wait": (lambda setup: {"holder": Holder(setup.folder, setup.target, 0),
                                                   "waitpid": ended_pid(setup.folder)}, 33,
                                    ["Self-update backup move failed | "]),
-    "folder in the exe's place": (folder_in_exe_place, 34, ["Self-update permanent move or verification failed | "]),
-    "staged file is no program": (staged_text_file, 35, ["Self-update replacement PASS | Target=",
-                                                         "New updater launch failed after self replacement | "]),
+    "folder in the exe's place": (lambda setup: setup.target.unlink() or orvtest.write_files(
+        setup.target, {"notes.txt": "user data"}) or {}, 34, ["Self-update permanent move or verification failed | "]),
+    "staged file is no program": (lambda setup: orvtest.write_files(setup.stage, {"OrvUpdaterW7-4242-3000.exe": "text"})
+                                  or {"source": setup.stage / "OrvUpdaterW7-4242-3000.exe"}, 35,
+                                  ["Self-update replacement PASS | Target=",
+                                   "New updater launch failed after self replacement | "]),
 }
 
 
@@ -147,23 +137,20 @@ def test_failed_replacement_keeps_an_updater(install, case):
 
 
 # flags: (application launched, restart requested, what the promotion of the
-# pending state document meets)
+# pending state document meets, the line it writes)
+PROMOTED = ("reboot done", "Pending updater-w7.xml promoted after reboot completion.")
 CLEANUPS = {
-    (): (True, False, "reboot done"),
-    ("/nolaunch",): (False, False, "state file held"),
-    ("/pendingreboot",): (False, False, "reboot pending"),
-    ("/restartafter",): (False, True, "reboot done"),
-}
-PROMOTION = {
-    "reboot done": "Pending updater-w7.xml promoted after reboot completion.",
-    "reboot pending": "Pending reboot replacements still exist; pending updater-w7.xml was not promoted.",
-    "state file held": "Pending updater-w7.xml promotion failed | ",
+    (): (True, False, *PROMOTED),
+    ("/nolaunch",): (False, False, "state file held", "Pending updater-w7.xml promotion failed | "),
+    ("/pendingreboot",): (False, False, "reboot pending",
+                          "Pending reboot replacements still exist; pending updater-w7.xml was not promoted."),
+    ("/restartafter",): (False, True, *PROMOTED),
 }
 
 
 @pytest.mark.parametrize("flags", list(CLEANUPS), ids=lambda f: " ".join(f) or "plain")
 def test_cleanup_run_finishes_the_original_run(install, registry, monkeypatch, flags):
-    launched, restarted, promotion = CLEANUPS[flags]
+    launched, restarted, promotion, promotion_line = CLEANUPS[flags]
     setup = Install(install)
     shutil.copy(NEXT_EXE, setup.target)
     setup.backup.write_bytes(orvtest.EXE.read_bytes())
@@ -196,7 +183,7 @@ def test_cleanup_run_finishes_the_original_run(install, registry, monkeypatch, f
     assert [(folder, command.strip()) for folder, command in started(setup.app)] == (
         [(winpath(install), '"%s"' % winpath(setup.app))] if launched else []), "started once, no arguments"
 
-    expected = [PROMOTION[promotion], "Self-update post-cleanup complete | Permanent updater is running."]
+    expected = [promotion_line, "Self-update post-cleanup complete | Permanent updater is running."]
     expected += ["Launch succeeded | " + winpath(setup.app)] if launched else []
     expected += ["RunOnce registered for pending reboot completion | " + runonce,
                  "Windows restart requested in 10 seconds for pending file replacement."] if restarted else []

@@ -48,10 +48,8 @@ def test_first_valid_manifest_wins_and_an_up_to_date_product_is_launched(install
     shutil.copyfile(orvtest.TOOLS_DIR / "LaunchRecorder.exe", install / "Orvw_Lum.exe")
 
     boxes = orvtest.BoxAnswerer(install.parent, press="ok", caption="OrvUpdaterW7")
-    code = run_updater("/bogus", "--silent", "/server:" + site.url, "/installpath:" + winpath(install))
+    assert run_updater("/bogus", "--silent", "/server:" + site.url, "/installpath:" + winpath(install)) == 0
     box, = boxes.finish()
-
-    assert code == 0
     assert (box["text"], box["icon"]) == ("ORV is already up to date.", "information")
     manifests = install / "AUPatch" / "W7Standalone" / "manifest"
     assert sorted(p.name for p in manifests.iterdir()) == ["server-1-updater.xml", "server-2-updater.xml"]
@@ -71,10 +69,8 @@ def test_first_valid_manifest_wins_and_an_up_to_date_product_is_launched(install
 def test_no_manifest_anywhere_shows_every_attempt(install, endpoints):
     override = endpoints["fault"] + "empty/"
     boxes = orvtest.BoxAnswerer(install.parent, press="ok", caption="OrvUpdaterW7")
-    code = run_updater("/autoinstall", "/server:" + override, "/installpath:" + winpath(install))
+    assert run_updater("/autoinstall", "/server:" + override, "/installpath:" + winpath(install)) == 10
     box, = boxes.finish()
-
-    assert code == 10
     run = last_run(install)
     tries = attempts_from_trace(run)
     summary = "".join(line + "\r\n" for line in tries)
@@ -90,10 +86,9 @@ def test_no_manifest_anywhere_shows_every_attempt(install, endpoints):
     assert tries[3:5] == ["WinHTTP " + missing, "WinINet " + missing]
     assert find(run, "Manifest unavailable") == [
         "Manifest unavailable after all servers and download backends.\r\n" + summary]
-    assert box["icon"] == "error"
-    assert box["text"] == ("The updater tried every configured server, but updater.xml is not available.\r\n\r\n"
-                           "Exact attempt details:\r\n" + summary + "\r\nFull log: "
-                           + winpath(install / "updater-w7-trace.log"))
+    assert (box["icon"], box["text"]) == ("error", "The updater tried every configured server, but updater.xml is "
+                                          "not available.\r\n\r\nExact attempt details:\r\n" + summary +
+                                          "\r\nFull log: " + winpath(install / "updater-w7-trace.log"))
     assert not (install / "updater-w7.xml").exists()
 
 
@@ -106,10 +101,8 @@ def test_a_local_manifest_that_cannot_be_read_ends_the_run_offline(install, tmp_
     elif kind != "missing":
         with open(manifest, "wb") as f:
             f.truncate(64 * 1048576 + 1)
-    code = run_updater("/silent", "/manifestfile:" + winpath(manifest), "/installpath:" + winpath(install))
-    assert code == 10
-    run = last_run(install)
-    assert [m for _, m in run[1:]] == ["Manifest unavailable after all servers and download backends.\r\n"
+    assert run_updater("/silent", "/manifestfile:" + winpath(manifest), "/installpath:" + winpath(install)) == 10
+    assert [m for _, m in last_run(install)[1:]] == ["Manifest unavailable after all servers and download backends.\r\n"
                                        "ManifestValidation %s -> %s\r\n" % (winpath(manifest), error)]
 
 
@@ -122,17 +115,13 @@ def test_diagnostics_from_a_local_manifest_import_the_legacy_state_untouched(ins
     (install / "Orvw_Lum.exe").write_bytes(b"main program")
 
     boxes = orvtest.BoxAnswerer(install.parent, press="ok", caption="OrvUpdaterW7")
-    code = run_updater("/diagnostics", "/manifestfile:" + winpath(server / "updater.xml"),
-                       "/installpath:" + winpath(install))
+    assert run_updater("/diagnostics", "/manifestfile:" + winpath(server / "updater.xml"),
+                       "/installpath:" + winpath(install)) == 0
     box, = boxes.finish()
-
-    assert code == 0
     url = "file:///" + winpath(server / "updater.xml").replace("\\", "/").replace(" ", "%20")
-    assert box["text"] == ("Manifest: %s\r\nPackages on server: 2\r\nPackages requiring update: 1\r\n\r\n"
-                           "Attempts:\r\nLocalFile %s -> PASS\r\n" % (url, url))
-    assert box["icon"] == "information"
-    run = last_run(install)
-    assert [m for _, m in run[1:]] == [
+    assert (box["text"], box["icon"]) == ("Manifest: %s\r\nPackages on server: 2\r\nPackages requiring update: 1"
+                                          "\r\n\r\nAttempts:\r\nLocalFile %s -> PASS\r\n" % (url, url), "information")
+    assert [m for _, m in last_run(install)[1:]] == [
         "Imported initial package state from legacy updater.xml without modifying it.",
         "Package current | File=Orvw_Lum.zip | Local=2.0 | Server=2.0",
         "Package selected | File=RJKS_Tools.zip | Local=<missing> | Server=3.0 | Installed=False",
@@ -192,8 +181,7 @@ def test_last_resort_handlers_record_what_escaped(install, tmp_path):
     assert run_updater("/silent", "/orvtest:throwother", "/installpath:" + winpath(install), exe=exe) == 91
     assert orvtest.runs(install)[-1] == [orvtest.runs(install)[-1][0]], "no trace line for an unknown exception"
 
-    code = run_updater("/silent", "/orvtest:crash", "/installpath:" + winpath(install), exe=exe)
-    assert code == 0xC0000005 & 0xFF
+    assert run_updater("/silent", "/orvtest:crash", "/installpath:" + winpath(install), exe=exe) == 0xC0000005 & 0xFF
 
     entries = error_log.read_bytes().decode("utf-8").split("\r\n")
     assert entries[0] == "" and entries[-1] == ""
@@ -245,11 +233,10 @@ def test_a_link_planted_at_the_work_folders_is_never_written_through(install, tm
     manifest = tmp_path / "updater.xml"
     orvtest.write_manifest(manifest, {"Orvw_Lum.zip": "2.0"})
 
-    code = run_updater("/silent", "/checkonly", "/manifestfile:" + winpath(manifest), "/installpath:" + winpath(install))
-
     # Windows removes the link itself and goes on; Wine cannot remove a link
     # to a folder that holds files, so the run stops before any download.
-    assert code == 20
+    assert run_updater("/silent", "/checkonly", "/manifestfile:" + winpath(manifest),
+                       "/installpath:" + winpath(install)) == 20
     assert find(last_run(install), "Work folder is a link") == [
         "Work folder is a link that cannot be removed; the update was not started | "
         + winpath(install / "AUPatch")]

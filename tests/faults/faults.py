@@ -45,13 +45,6 @@ PACKAGES = {
 FINAL = dict(OLD, **{path: data for _, _, files in PACKAGES.values() for path, data in files.items()})
 
 
-def later_versions(package, path) -> set:
-    """What a file of package may hold once the package is installed: its
-    bytes, or those of a later package that carries the same file."""
-    names = list(PACKAGES)
-    return {PACKAGES[n][2][path] for n in names[names.index(package):] if path in PACKAGES[n][2]}
-
-
 class Scenario:
     def __init__(self, work: Path, site_folder: Path, site_url: str):
         self.work = work
@@ -74,6 +67,7 @@ class Scenario:
     def run(self, install: Path, journal: Path, at=0):
         """One run of the installed updater with its whole hand-over chain;
         ends when no process of the chain is left."""
+        journal.unlink(missing_ok=True)
         os.environ.update(ORV_FAULT_JOURNAL=winpath(journal), ORV_FAULT_AT=str(at))
         try:
             proc = orvtest.wine_start([install / EXE_NAME] + self.args)
@@ -121,13 +115,9 @@ def wait_for_chain(token: str, timeout=300):
 
 def read_journal(path: Path) -> list:
     """The steps of a journal: (step, pid, call, what, killed)."""
-    if not path.exists():
-        return []
-    steps = []
-    for line in path.read_bytes()[16:].decode("utf-8", "replace").splitlines():
-        step, pid, call, what, *mark = line.split("\t")
-        steps.append((int(step), int(pid), call, what, mark == ["KILLED"]))
-    return steps
+    lines = path.read_bytes()[16:].decode("utf-8", "replace").splitlines() if path.exists() else []
+    return [(int(step), int(pid), call, what, mark == ["KILLED"])
+            for step, pid, call, what, *mark in (line.split("\t") for line in lines)]
 
 
 def files_of(install: Path) -> dict:
@@ -152,10 +142,12 @@ def broken_invariants(scenario: Scenario, install: Path) -> list:
         state = orvtest.read_state(install / "updater-w7.xml")
     except (OSError, UnicodeDecodeError):
         return found + ["updater-w7.xml is missing or unreadable"]
-    for name, (old, new, files) in PACKAGES.items():
+    for index, (name, (old, new, files)) in enumerate(PACKAGES.items()):
+        # Once a package is in, each of its files holds its bytes or those of a later package that carries it.
+        later = [f for _, _, f in list(PACKAGES.values())[index:]]
         if state.get(name) not in (old, new):
             found.append("updater-w7.xml claims %s %s" % (name, state.get(name)))
-        elif state[name] == new and any(now[p] not in later_versions(name, p) for p in files):
+        elif state[name] == new and any(now[p] not in {f[p] for f in later if p in f} for p in files):
             found.append("updater-w7.xml claims %s %s before its files are in place" % (name, new))
     if not scenario.passes_selftest(install / EXE_NAME):
         found.append("the installed updater does not start and pass /selftest")
@@ -176,7 +168,6 @@ def comparable(install: Path) -> dict:
 def try_point(scenario: Scenario, step: int, reference: dict, counted: tuple) -> list:
     install = scenario.fresh("point")
     journal = scenario.work / "journal-point.txt"
-    journal.unlink(missing_ok=True)
     scenario.run(install, journal, at=step)
     killed = [s for s in read_journal(journal) if s[4]]
     if not killed:
@@ -185,9 +176,7 @@ def try_point(scenario: Scenario, step: int, reference: dict, counted: tuple) ->
     where = "step=%d call=%s %s" % (step, killed[0][2], killed[0][3])
     found = ["after the crash: " + v for v in broken_invariants(scenario, install)]
     if (install / EXE_NAME).is_file():
-        recovery = scenario.work / "journal-recovery.txt"
-        recovery.unlink(missing_ok=True)
-        scenario.run(install, recovery)
+        scenario.run(install, scenario.work / "journal-recovery.txt")
         found += ["after the recovery run: " + v for v in broken_invariants(scenario, install)]
         left = leftovers(install)
         found += ["%s survived the recovery run" % p for p in left]

@@ -36,10 +36,5 @@ inline std::vector<std::wstring> SplitUnits(const std::wstring& text, wchar_t se
 }
 
 // libFuzzer keeps the input that made the run abort.
-#define FUZZ_CHECK(condition)                                                                  \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "property broken at %s:%d: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                      \
-        }                                                                                      \
-    } while (false)
+#define FUZZ_CHECK(c) \
+    ((c) ? (void)0 : (std::fprintf(stderr, "property broken at %s:%d: %s\n", __FILE__, __LINE__, #c), std::abort()))

@@ -5,11 +5,6 @@
 
 namespace {
 
-bool StartsWith(const std::wstring& text, const std::wstring& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 bool EndsWith(const std::wstring& text, const std::wstring& suffix)
 {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -26,20 +21,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // A parent is shorter than its path, except a drive root "X:\" that is its own.
     const std::wstring parent = ParentPath(path);
-    FUZZ_CHECK(StartsWith(path, parent));
+    FUZZ_CHECK(path.rfind(parent, 0) == 0);
     FUZZ_CHECK(parent.size() < path.size() || path.empty() || (path.size() == 3 && path[1] == L':'));
     const std::wstring name = FileNamePart(path);
     FUZZ_CHECK(EndsWith(path, name) && name.find_first_of(L"\\/") == std::wstring::npos);
-    FUZZ_CHECK(StartsWith(name, FileStem(path)));
+    FUZZ_CHECK(name.rfind(FileStem(path), 0) == 0);
     const std::wstring stripped = StripTrailingSeparators(path);
-    FUZZ_CHECK(StartsWith(path, stripped) && (stripped.size() <= 3 || !IsPathSeparator(stripped.back())));
+    FUZZ_CHECK(path.rfind(stripped, 0) == 0 && (stripped.size() <= 3 || !IsPathSeparator(stripped.back())));
     if (!path.empty()) {
         FUZZ_CHECK(IsRootPathText(path) == IsRootPathText(path + L"\\"));
         FUZZ_CHECK(IsRootPathText(path) == IsRootPathText(path + L"/"));
     }
     const std::wstring joined = JoinPath(path, relative);
     FUZZ_CHECK(EndsWith(joined, relative));
-    FUZZ_CHECK(StartsWith(joined, path) || (relative.size() >= 2 && relative[1] == L':'));
+    FUZZ_CHECK(joined.rfind(path, 0) == 0 || (relative.size() >= 2 && relative[1] == L':'));
 
     FUZZ_CHECK(EqualsNoCase(path, relative) == EqualsNoCase(relative, path));
     FUZZ_CHECK(StartsWithNoCase(path + relative, path) && EndsWithNoCase(path + relative, relative));

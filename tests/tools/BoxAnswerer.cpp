@@ -2,13 +2,12 @@
 // (for a message box) presses one of its buttons, so tests can drive and
 // read programs that ask questions or show progress.
 //
-//   BoxAnswerer.exe [/press:yes|no|ok|cancel|default|none] [/caption:TEXT]
+//   BoxAnswerer.exe [/press:yes|no|ok|cancel|none] [/caption:TEXT]
 //                   [/class:NAME] [/timeout:MS] [/out:FILE]
 //
 // The window is a visible top-level window of class NAME (default "#32770",
 // a message box), with caption TEXT when given, looked for up to MS
-// milliseconds (default 10000). "default" presses the box's default button,
-// "none" leaves it open. The record is key=value lines written to FILE
+// milliseconds (default 10000). "none", the default, leaves it open. The record is key=value lines written to FILE
 // before the button is pressed; in values "\" is written "\\", CR "\r" and LF "\n":
 //   caption, text, default (the default button, or "none"), icon
 //   (question, error, warning, information, none or unknown), window
@@ -31,20 +30,15 @@
 
 namespace {
 
-constexpr int kPressDefault = -1;
-constexpr int kPressNone = -2;
+constexpr int kPressNone = -1;
 // The answers /press: takes; the buttons are also how the record names the default one.
-const std::pair<int, const wchar_t*> kPresses[] = {{IDOK, L"ok"},   {IDCANCEL, L"cancel"},       {IDYES, L"yes"},
-                                                   {IDNO, L"no"},   {kPressDefault, L"default"}, {kPressNone, L"none"}};
+const std::pair<int, std::wstring> kPresses[] = {
+    {IDOK, L"ok"}, {IDCANCEL, L"cancel"}, {IDYES, L"yes"}, {IDNO, L"no"}, {kPressNone, L"none"}};
 
 std::wstring ButtonText(int id)
 {
-    for (const auto& b : kPresses) {
-        if (b.first == id) {
-            return b.second;
-        }
-    }
-    return L"none";
+    const auto b = std::find_if(std::begin(kPresses), std::end(kPresses), [&](const auto& p) { return p.first == id; });
+    return b != std::end(kPresses) ? b->second : L"none";
 }
 
 std::wstring ClassOf(HWND hwnd)
@@ -72,23 +66,6 @@ std::wstring Numbers(std::initializer_list<long> values)
         text += (text.empty() ? L"" : L",") + std::to_wstring(v);
     }
     return text;
-}
-
-struct Search {
-    const std::wstring* caption; // null: any
-    const std::wstring* className;
-    HWND found;
-};
-
-BOOL CALLBACK ConsiderWindow(HWND hwnd, LPARAM param)
-{
-    Search& s = *reinterpret_cast<Search*>(param);
-    if (::IsWindowVisible(hwnd) && ClassOf(hwnd) == *s.className &&
-        (s.caption == nullptr || TextOf(hwnd) == *s.caption)) {
-        s.found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
 }
 
 // Whether the icon, drawn over the background the control shows (its
@@ -132,7 +109,8 @@ std::wstring IconOf(HWND box)
     HDC screen = ::GetDC(nullptr), shown = ::CreateCompatibleDC(screen), drawn = ::CreateCompatibleDC(screen);
     HBITMAP shownBitmap = ::CreateCompatibleBitmap(screen, width, height);
     HBITMAP drawnBitmap = ::CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ oldShown = ::SelectObject(shown, shownBitmap), oldDrawn = ::SelectObject(drawn, drawnBitmap);
+    ::SelectObject(shown, shownBitmap);
+    ::SelectObject(drawn, drawnBitmap);
     std::wstring found = L"unknown";
     // The box may still be painting or lie under another window: look again,
     // and bring it to the top half-way through.
@@ -147,14 +125,12 @@ std::wstring IconOf(HWND box)
                                                                                                          : found;
         }
     }
-    ::SelectObject(shown, oldShown);
-    ::SelectObject(drawn, oldDrawn);
-    for (HGDIOBJ bitmap : {shownBitmap, drawnBitmap}) {
-        ::DeleteObject(bitmap);
-    }
+    // Deleting the memory contexts lets go of the bitmaps selected into them.
     ::DeleteDC(shown);
     ::DeleteDC(drawn);
     ::ReleaseDC(nullptr, screen);
+    ::DeleteObject(shownBitmap);
+    ::DeleteObject(drawnBitmap);
     return found;
 }
 
@@ -207,12 +183,12 @@ std::wstring Describe(HWND box)
     ::GetWindowRect(box, &r);
     POINT client{0, 0};
     ::ClientToScreen(box, &client);
-    return L"caption=" + Escape(TextOf(box)) + L"\ntext=" + Escape(message) + L"\ndefault=" + ButtonText(DefaultButtonOf(box)) + L"\nicon=" + IconOf(box) + L"\nwindow=" +
-           Numbers({r.left, r.top, r.right - r.left, r.bottom - r.top}) + L"\nclient=" + Numbers({client.x, client.y}) +
-           L"\nscreen=" +
-           Numbers({::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}) + L"\nstyle=" +
-           Style(box, GWL_STYLE) + L"\nexstyle=" + Style(box, GWL_EXSTYLE) + L"\n" +
-           Controls(box);
+    return L"caption=" + Escape(TextOf(box)) + L"\ntext=" + Escape(message) +
+           L"\ndefault=" + ButtonText(DefaultButtonOf(box)) + L"\nicon=" + IconOf(box) +
+           L"\nwindow=" + Numbers({r.left, r.top, r.right - r.left, r.bottom - r.top}) +
+           L"\nclient=" + Numbers({client.x, client.y}) +
+           L"\nscreen=" + Numbers({::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}) +
+           L"\nstyle=" + Style(box, GWL_STYLE) + L"\nexstyle=" + Style(box, GWL_EXSTYLE) + L"\n" + Controls(box);
 }
 
 } // namespace
@@ -221,7 +197,7 @@ int wmain(int argc, wchar_t** argv)
 {
     // "/name:value" options with their defaults; no caption given: any caption.
     std::map<std::wstring, std::wstring> options = {
-        {L"/press:", L"default"}, {L"/class:", L"#32770"}, {L"/timeout:", L"10000"}, {L"/out:", L""}};
+        {L"/press:", L"none"}, {L"/class:", L"#32770"}, {L"/timeout:", L"10000"}, {L"/out:", L""}};
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i], name = arg.substr(0, arg.find(L':') + 1);
         if (options.count(name) == 0 && name != L"/caption:") {
@@ -229,23 +205,23 @@ int wmain(int argc, wchar_t** argv)
         }
         options[name] = arg.substr(name.size());
     }
-    int press = 0;
-    for (const auto& p : kPresses) {
-        press = options[L"/press:"] == p.second ? p.first : press;
-    }
-    if (press == 0) {
+    const auto press = std::find_if(std::begin(kPresses), std::end(kPresses),
+                                    [&](const auto& p) { return p.second == options[L"/press:"]; });
+    if (press == std::end(kPresses)) {
         return 1;
     }
-    Search search{options.count(L"/caption:") ? &options[L"/caption:"] : nullptr, &options[L"/class:"], nullptr};
+    const wchar_t* caption = options.count(L"/caption:") ? options[L"/caption:"].c_str() : nullptr;
     const unsigned long timeoutMs = std::wcstoul(options[L"/timeout:"].c_str(), nullptr, 10);
-    for (const ULONGLONG deadline = ::GetTickCount64() + timeoutMs; search.found == nullptr; ::Sleep(50)) {
-        ::EnumWindows(&ConsiderWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found == nullptr && ::GetTickCount64() >= deadline) {
+    HWND box = nullptr;
+    for (const ULONGLONG deadline = ::GetTickCount64() + timeoutMs; box == nullptr; ::Sleep(50)) {
+        do { // the search also finds hidden windows: look past them
+            box = ::FindWindowExW(nullptr, box, options[L"/class:"].c_str(), caption);
+        } while (box != nullptr && !::IsWindowVisible(box));
+        if (box == nullptr && ::GetTickCount64() >= deadline) {
             return 2;
         }
     }
-    HWND box = search.found;
-    const int pressed = press == kPressDefault ? DefaultButtonOf(box) : press;
+    const int pressed = press->first;
     std::wstring error;
     if (!options[L"/out:"].empty() && !WriteFileAtomic(options[L"/out:"], Describe(box), error)) {
         return 3;

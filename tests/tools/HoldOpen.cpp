@@ -14,21 +14,15 @@
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 2) {
+    const DWORD share = argc >= 4 ? std::wcstoul(argv[3], nullptr, 10) : 0;
+    UniqueFile held(argc >= 3 ? ::CreateFileW(argv[2], GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr)
+                              : nullptr);
+    if (argc < 2 || (argc >= 3 && !held)) {
         return 2;
-    }
-    UniqueFile held;
-    if (argc >= 3) {
-        const DWORD share = argc >= 4 ? std::wcstoul(argv[3], nullptr, 10) : 0;
-        held.Reset(::CreateFileW(argv[2], GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
-        if (!held) {
-            return 3;
-        }
     }
     std::wstring error;
     if (!WriteFileAtomic(argv[1], std::to_wstring(::GetCurrentProcessId()), error)) {
-        return 4;
+        return 3;
     }
     char buffer[64];
     DWORD read = 0;

@@ -10,8 +10,6 @@
 #include "app/SessionText.h"
 #include "platform/CommandLines.h"
 
-namespace {
-
 TEST(SessionTextTest, LongListsAreCutAndNamesMadeSafe)
 {
     std::vector<orv::DownloadAttempt> attempts;
@@ -52,5 +50,3 @@ TEST(CommandLinesTest, TheElevationMarkerAndTheRunOnceCommand)
               L"\"C:\\U pd\\OrvUpdaterW7.exe\" /finishonly /installpath:\"C:\\Program Files\\A \\\"B\\\" C\\\\\""
               L" /product:kds");
 }
-
-} // namespace

@@ -93,10 +93,9 @@ TEST(RunOptionsTest, PathsAreMadeFullTheInstallFolderDefaultsToTheProgramsOwnAnd
     EXPECT_EQ(Parse(L"/installpath:D:\\").installPath, L"D:\\");
     const RunOptions o = Parse(L"/manifestfile:rel\\m.xml /source:a\\..\\s.exe /target:C:\\t\\ /selfbackup:C:/b/x "
                                L"/selfstage:C:\\stage\\\\ /elevated \"\"");
-    const std::vector<std::wstring> expected = {
-        o.manifestFile, o.source, o.target, o.selfBackup, o.selfStage};
-    EXPECT_EQ(expected, (std::vector<std::wstring>{std::wstring(here) + L"\\rel\\m.xml", std::wstring(here) + L"\\s.exe",
-                                                   L"C:\\t", L"C:\\b\\x", L"C:\\stage"}));
+    EXPECT_EQ((std::vector<std::wstring>{o.manifestFile, o.source, o.target, o.selfBackup, o.selfStage}),
+              (std::vector<std::wstring>{std::wstring(here) + L"\\rel\\m.xml", std::wstring(here) + L"\\s.exe",
+                                         L"C:\\t", L"C:\\b\\x", L"C:\\stage"}));
     EXPECT_EQ(o.rawArguments, (std::vector<std::wstring>{L"/manifestfile:rel\\m.xml", L"/source:a\\..\\s.exe",
                                                          L"/target:C:\\t\\", L"/selfbackup:C:/b/x",
                                                          L"/selfstage:C:\\stage\\\\", L"/elevated", L""}));

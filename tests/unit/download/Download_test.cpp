@@ -77,7 +77,7 @@ protected:
     const std::wstring part = temp / L"body.part";
 };
 
-TEST_F(DownloadTest, EveryBackendFetchesWholeBodiesWhateverTheFramingAndCountsThem)
+TEST_F(DownloadTest, WholeBodiesWhateverTheFramingTheRequestsPathHostAndAgentAndHttpsIsAlwaysTls)
 {
     const std::string blob = ReadTestFile(JoinPath(Server("docroot"), L"blob-3m.bin"));
     // nginx announces the length; the fault server ends the body by closing the connection.
@@ -98,22 +98,18 @@ TEST_F(DownloadTest, EveryBackendFetchesWholeBodiesWhateverTheFramingAndCountsTh
             }
         }
     }
-}
-
-TEST_F(DownloadTest, TheRequestCarriesPathQueryHostAndAgentAndHttpsIsAlwaysTls)
-{
     std::wstring root = Server("fault");
     root.pop_back(); // "http://127.0.0.1:PORT": no path at all
-    const std::pair<std::wstring, std::wstring> cases[] = {
+    const std::pair<std::wstring, std::wstring> requests[] = {
         {Server("fault") + L"echo?alpha=1&beta=two", L"GET /echo?alpha=1&beta=two HTTP/1.1\r\n"},
         {root, L"GET / HTTP/1.1\r\n"},
     };
     for (const auto& backend : kCountingBackends) {
-        for (const auto& c : cases) {
+        for (const auto& r : requests) {
             std::wstring error;
-            ASSERT_TRUE(backend.second(downloader, c.first, part, error)) << backend.first << error;
+            ASSERT_TRUE(backend.second(downloader, r.first, part, error)) << backend.first << error;
             const std::wstring request = Utf8ToWide(ReadTestFile(part));
-            EXPECT_EQ(request.find(c.second), 0u) << request;
+            EXPECT_EQ(request.find(r.second), 0u) << request;
             for (const std::wstring& header :
                  {L"Host: " + root.substr(7), std::wstring(L"User-Agent: OrvUpdaterW7/27.0 (Windows 7)")}) {
                 EXPECT_NE(request.find(L"\r\n" + header + L"\r\n"), std::wstring::npos) << request;

@@ -11,8 +11,6 @@
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
-namespace {
-
 TEST(TraceLogTest, LostLinesKeepTheirNumbersAndEveryExceptionGetsAText)
 {
     TempDir dir;
@@ -35,5 +33,3 @@ TEST(TraceLogTest, LostLinesKeepTheirNumbersAndEveryExceptionGetsAText)
                   "\r\nFAIL | Seq=4 | T | Reader | Unknown C++ exception\r\n"
                   "FAIL | Seq=5 | T | Global handler | caf\xc3\xa9\r\n");
 }
-
-} // namespace

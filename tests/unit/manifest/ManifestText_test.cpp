@@ -18,28 +18,15 @@ std::wstring Doc(const std::wstring& content)
     return L"<?xml version=\"1.0\"?>\r\n<Updater>\r\n  <version>" + content + L"</version>\r\n</Updater>\r\n";
 }
 
-// A document, and what the reader makes of it: the entries it read (even
-// when it then failed) and its error text (empty on success).
-struct DocumentCase {
-    std::wstring text;
-    std::wstring entries;
-    std::wstring error = L"";
-};
-
-void ExpectDocuments(const std::initializer_list<DocumentCase>& cases)
+TEST(ManifestTextTest, EntriesInDocumentOrderAttributesEntitiesAndEachFaultsOwnText)
 {
-    for (const DocumentCase& c : cases) {
-        PackageList list;
-        std::wstring error;
-        EXPECT_EQ(ParseManifestText(c.text, list, error), c.error.empty()) << c.text;
-        EXPECT_EQ(error, c.error) << c.text;
-        EXPECT_EQ(Describe(list), c.entries) << c.text;
-    }
-}
-
-TEST(ManifestTextTest, EntriesAreReadInDocumentOrderAsWritten)
-{
-    ExpectDocuments({
+    // A document, and what the reader makes of it: the entries it read (even
+    // when it then failed) and its error text (empty on success).
+    const struct {
+        std::wstring text;
+        std::wstring entries;
+        std::wstring error = L"";
+    } cases[] = {
         {L"<UPDATER><Version build=\"7\">\r\n  <Orvw_Lum.zip>27.0.0.4</ORVW_LUM.ZIP>\r\n"
          L"  <kds_lum.ZIP>\r\n\t 3.1 \r\n</KDS_Lum.zip><Mixed-Name_1.2.zip>1</mixed-name_1.2.zip></VERSION>",
          L"Orvw_Lum.zip=27.0.0.4; kds_lum.ZIP=3.1; Mixed-Name_1.2.zip=1"},
@@ -68,12 +55,7 @@ TEST(ManifestTextTest, EntriesAreReadInDocumentOrderAsWritten)
         {L"<version><A.zip>1</A.zip><Version.zip.x>2</Version.zip.x><B.zip>3</B.zip></version>", L"A.zip=1; B.zip=3"},
         // Element names are never decoded.
         {Doc(L"<A&amp;B.zip>1</A&amp;B.zip>"), L"", kNoClosingTag + L"A"},
-    });
-}
-
-TEST(ManifestTextTest, EachFaultGivesItsOwnText)
-{
-    ExpectDocuments({
+        // Each fault gives its own text.
         {L"", L"", kNoVersionNode},
         {L"<vers>", L"", kNoVersionNode},
         {L"<Updater><package.zip>1</package.zip></Updater>", L"", kNoVersionNode},
@@ -87,13 +69,7 @@ TEST(ManifestTextTest, EachFaultGivesItsOwnText)
         {L"<version><A.zip>1</A.zip ></version>", L"", kNoClosingTag + L"A.zip"},
         {L"<version><Bad.txt>1</version>", L"", kNoClosingTag + L"Bad.txt"},
         {Doc(L"<B.zip>3</B.zip><A.zip/>"), L"B.zip=3", kNoClosingTag + L"A.zip"},
-    });
-}
-
-// serverMissing needs both words inside the start tag; entities are decoded once, then trimmed.
-TEST(ManifestTextTest, AttributesAndEntities)
-{
-    ExpectDocuments({
+        // serverMissing needs both words inside the start tag; entities are decoded once, then trimmed.
         {Doc(L"<A.zip SERVERMISSING=\"TRUE\">1</A.zip><B.zip>2</B.zip>"), L"A.zip=1 !; B.zip=2"},
         {Doc(L"<A.zip serverMissing=\"false\" other=\"true\">1</A.zip>"), L"A.zip=1 !"},
         {Doc(L"<A.zip serverMissing=\"false\">1</A.zip>"), L"A.zip=1"},
@@ -102,7 +78,14 @@ TEST(ManifestTextTest, AttributesAndEntities)
         {Doc(L"<A.zip> &lt;&gt;&quot;&apos;&amp; </A.zip>"), L"A.zip=<>\"'&"},
         {Doc(L"<A.zip>&amp;lt;&amp;amp;</A.zip>"), L"A.zip=&lt;&amp;"},
         {Doc(L"<A.zip>&#49;&LT;&lt</A.zip>"), L"A.zip=&#49;&LT;&lt"},
-    });
+    };
+    for (const auto& c : cases) {
+        PackageList list;
+        std::wstring error;
+        EXPECT_EQ(ParseManifestText(c.text, list, error), c.error.empty()) << c.text;
+        EXPECT_EQ(error, c.error) << c.text;
+        EXPECT_EQ(Describe(list), c.entries) << c.text;
+    }
 }
 
 TEST(PackageListTest, NamesMatchUnderAsciiCaseFoldingOnly)

@@ -9,16 +9,6 @@
 
 namespace {
 
-std::wstring Resolve(const std::wstring& key, const std::wstring& installPath)
-{
-    RunOptions options;
-    options.product = key;
-    options.installPath = installPath;
-    const ProductProfile p = ResolveProductProfile(options);
-    return std::to_wstring(p.kind) + L"|" + p.id + L"|" + p.name + L"|" + p.serverFolder + L"|" + p.mainExecutable +
-           L"|" + p.mainPackage;
-}
-
 const wchar_t kOrv[] = L"1|orv|ORV|ORVW|Orvw_Lum.exe|Orvw_Lum.zip";
 const wchar_t kKds[] = L"2|kds|KDS|KDS|KDS_Lum.exe|KDS_Lum.zip";
 const wchar_t kRjks[] = L"3|rjks|RJKS|RJKS|RJKS.exe|RJKS_Lum.zip";
@@ -41,7 +31,13 @@ TEST(ProductProfileTest, AKeySelectsItsProfileAndAnEmptyOneLooksAtTheInstalledFi
         {L"", both.Path(), kKds},     {L" ", rjks.Path(), kRjks},        {L"", folders.Path(), kOrv},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Resolve(c.key, c.folder), c.profile) << L"[" << c.key << L"] in " << c.folder;
+        RunOptions options;
+        options.product = c.key;
+        options.installPath = c.folder;
+        const ProductProfile p = ResolveProductProfile(options);
+        EXPECT_EQ(std::to_wstring(p.kind) + L"|" + p.id + L"|" + p.name + L"|" + p.serverFolder + L"|" +
+                      p.mainExecutable + L"|" + p.mainPackage, c.profile)
+            << L"[" << c.key << L"] in " << c.folder;
     }
 }
 

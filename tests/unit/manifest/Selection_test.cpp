@@ -8,8 +8,6 @@
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
-namespace {
-
 TEST(DecidePackageTest, SkipsOnlyPresentPackagesThatAreAtLeastTheServersVersion)
 {
     // local record, installed, installed version, server version: selected, effective version
@@ -83,5 +81,3 @@ TEST(InventoryTest, PackagesAreFoundByStemAmongCandidatesThenOtherFiles)
             << std::get<0>(c) << L" " << std::get<1>(c) << L" " << std::get<2>(c);
     }
 }
-
-} // namespace

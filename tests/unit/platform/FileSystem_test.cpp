@@ -9,8 +9,6 @@
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
-namespace {
-
 TEST(FileSystemTest, CreateDirectoriesStopsAtFilesInTheWayAndAtTheRootOfAMissingDrive)
 {
     TempDir dir;
@@ -86,5 +84,3 @@ TEST(FileSystemTest, AFailedCopyNamesItsCauseAndLeavesNoCopy)
         EXPECT_FALSE(FileExists(dir / c.first)) << c.first;
     }
 }
-
-} // namespace

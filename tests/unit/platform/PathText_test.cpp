@@ -4,8 +4,6 @@
 
 #include "platform/PathText.h"
 
-namespace {
-
 TEST(PathTextTest, JoinParentNameAndStem)
 {
     const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> joins[] = {
@@ -51,5 +49,3 @@ TEST(PathTextTest, RootsTrailingSeparatorsTrimmingAndCase)
     EXPECT_TRUE(StartsWithNoCase(L"/InstallPath:C:\\x", L"/installpath:") && !StartsWithNoCase(L"/inst", L"/install"));
     EXPECT_TRUE(EndsWithNoCase(L"Package.ZIP", L".zip") && !EndsWithNoCase(L"zip", L".zip"));
 }
-
-} // namespace

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "platform/FileSystem.h"
 
@@ -50,25 +52,14 @@ std::wstring TestProgramPath()
 void WriteTestFile(const std::wstring& path, const std::string& bytes)
 {
     CreateDirectories(ParentPath(path));
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    DWORD written = 0;
-    ASSERT_TRUE(file.Valid() && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                            nullptr) && written == bytes.size())
-        << "cannot write a test file";
+    std::ofstream file(path.c_str(), std::ios::binary);
+    EXPECT_TRUE(file.write(bytes.data(), bytes.size()).flush()) << "cannot write a test file";
 }
 
 std::string ReadTestFile(const std::wstring& path)
 {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string out;
-    char buffer[65536];
-    DWORD read = 0;
-    while (file && ::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        out.append(buffer, read);
-    }
-    return out;
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 UniqueFile LockFile(const std::wstring& path)

@@ -4,9 +4,7 @@
 
 #include "ui/ProgressMath.h"
 
-namespace {
-
-TEST(ProgressMathTest, SizesAreTruncatedAtEachUnitBoundary)
+TEST(ProgressMathTest, SizesBarPositionsAndTheDownloadLine)
 {
     const std::pair<uint64_t, const wchar_t*> cases[] = {
         {0, L"0 bytes"}, {1023, L"1023 bytes"}, {1024, L"1 KB"}, {2047, L"1 KB"}, {1048575, L"1023 KB"},
@@ -15,12 +13,8 @@ TEST(ProgressMathTest, SizesAreTruncatedAtEachUnitBoundary)
     for (const auto& c : cases) {
         EXPECT_EQ(FormatByteSize(c.first), c.second) << c.first;
     }
-}
-
-// Positions are tenths of a percent, truncated and kept inside the bar, for
-// every count the window can receive (up to the downloader's clamp).
-TEST(ProgressMathTest, BarPositionsAndTheDownloadLine)
-{
+    // Positions are tenths of a percent, truncated and kept inside the bar, for
+    // every count the window can receive (up to the downloader's clamp).
     const struct {
         int32_t done;
         int32_t total;
@@ -58,5 +52,3 @@ TEST(ProgressMathTest, BarPositionsAndTheDownloadLine)
         EXPECT_EQ(SweepPosition(c.first), c.second) << c.first;
     }
 }
-
-} // namespace

@@ -35,7 +35,7 @@ void DrainQueue()
 
 // Every text starts in the message font; closing the window from its title
 // bar, and a quit request seen while pumping, stop the run but never end it.
-TEST(ProgressWindowTest, TextsUseTheMessageFontAndCloseAndQuitRequestStopButNeverEndTheRun)
+TEST(ProgressWindowTest, TextsUseTheMessageFontCloseAndQuitNeverEndTheRunAndASilentObjectStaysOut)
 {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
@@ -66,6 +66,23 @@ TEST(ProgressWindowTest, TextsUseTheMessageFontAndCloseAndQuitRequestStopButNeve
     ui.EndDownload(true);
     EXPECT_EQ(ThreadWindowCount(), 0);
 
+    // A silent object makes no window and leaves the thread's queue alone.
+    ProgressWindow silent(true);
+    EXPECT_TRUE(silent.Create());
+    ASSERT_TRUE(::PostThreadMessageW(::GetCurrentThreadId(), WM_APP + 3, 0, 0));
+    ::PostQuitMessage(0);
+    silent.PumpMessages();
+    silent.SetStatus(L"status");
+    silent.SetOverallProgress(1, 2);
+    silent.BeginDownload();
+    silent.SetDownloadProgress(1, 2);
+    silent.EndDownload(true);
+    EXPECT_EQ(silent.window, nullptr);
+    EXPECT_EQ(ThreadWindowCount(), 0);
+    EXPECT_FALSE(silent.closeRequested);
+    EXPECT_TRUE(QueueHolds(WM_APP + 3) && QueueHolds(WM_QUIT));
+    DrainQueue();
+
     ProgressWindow second(false);
     ASSERT_TRUE(second.Create());
     ::PostThreadMessageW(::GetCurrentThreadId(), WM_APP + 7, 0, 0);
@@ -75,26 +92,6 @@ TEST(ProgressWindowTest, TextsUseTheMessageFontAndCloseAndQuitRequestStopButNeve
     EXPECT_FALSE(QueueHolds(WM_QUIT)) << "the quit is consumed";
     EXPECT_FALSE(QueueHolds(WM_APP + 7)) << "everything else is dispatched";
     EXPECT_TRUE(::IsWindow(second.window));
-}
-
-TEST(ProgressWindowTest, SilentObjectMakesNoWindowAndLeavesTheQueueAlone)
-{
-    DrainQueue();
-    ProgressWindow ui(true);
-    EXPECT_TRUE(ui.Create());
-    ASSERT_TRUE(::PostThreadMessageW(::GetCurrentThreadId(), WM_APP + 3, 0, 0));
-    ::PostQuitMessage(0);
-    ui.PumpMessages();
-    ui.SetStatus(L"status");
-    ui.SetOverallProgress(1, 2);
-    ui.BeginDownload();
-    ui.SetDownloadProgress(1, 2);
-    ui.EndDownload(true);
-    EXPECT_EQ(ui.window, nullptr);
-    EXPECT_EQ(ThreadWindowCount(), 0);
-    EXPECT_FALSE(ui.closeRequested);
-    EXPECT_TRUE(QueueHolds(WM_APP + 3) && QueueHolds(WM_QUIT));
-    DrainQueue();
 }
 
 } // namespace

@@ -4,8 +4,6 @@
 
 #include "zip/PathSafety.h"
 
-namespace {
-
 TEST(PathSafetyTest, OnlyPlainRelativeNamesOfEverySegmentAreSafe)
 {
     std::wstring pairs; // a character outside the basic plane takes two units
@@ -51,5 +49,3 @@ TEST(PathSafetyTest, OnlyPlainRelativeNamesOfEverySegmentAreSafe)
         EXPECT_EQ(IsSafeRelativePath(c.first), c.second) << "path: [" << c.first << "]";
     }
 }
-
-} // namespace

@@ -33,7 +33,7 @@ struct Package {
 
 // A close the user asks for while files are written is handled during the
 // extraction, which itself carries on to the end.
-TEST(ZipPackageTest, ExtractionKeepsTheWindowAliveAndFinishes)
+TEST(ZipPackageTest, ExtractionKeepsTheWindowAliveAndWhatCannotBeOpenedEmptiedOrMadeIsNamed)
 {
     Package p;
     ProgressWindow window(false);
@@ -42,11 +42,8 @@ TEST(ZipPackageTest, ExtractionKeepsTheWindowAliveAndFinishes)
     EXPECT_TRUE(ExtractZipPackage(p.zip, p.dir / L"out", p.log, window, p.error)) << p.error;
     EXPECT_TRUE(window.closeRequested && window.window == nullptr);
     EXPECT_TRUE(ReadTestFile(p.dir / L"out\\dir\\b.bin") == p.body);
-}
 
-TEST(ZipPackageTest, WhatCannotBeOpenedEmptiedOrMadeIsNamed)
-{
-    Package p;
+    // What cannot be opened, emptied or made is named.
     EXPECT_FALSE(ValidateZipPackage(p.dir / L"missing.zip", p.error));
     EXPECT_EQ(p.error, L"Cannot open ZIP file.");
     WriteTestFile(p.dir / L"text.zip", "no archive");
