@@ -2,11 +2,14 @@
 """./run demo: one real update of a sample ORV installation.
 
 A sample install folder with old versions (real version resources, a sample
-database, a user's own report), three update packages and their manifest
-served by nginx on loopback, and the real OrvUpdaterW7.exe (the test build)
-run under Wine with "/autoinstall" and its window on the virtual display.
-Prints what a user would want to see, then runs the updater once more to
-show that the product is up to date. Everything it starts is stopped by
+database, a user's own report), three update packages and their signed
+manifest served by nginx on loopback, and the real updater (the test build
+that carries the test publisher's key) run under Wine with "/autoinstall"
+and its window on the virtual display. Before that, two mirrors that are not
+to be trusted are tried and refused: one serves a manifest changed after it
+was signed, the other the genuine manifest with altered packages. Prints
+what a user would want to see, then runs the updater once more to show that
+the product is up to date. Everything it starts is stopped by
 process id; its files stay in the build tree.
 """
 import os
@@ -27,7 +30,8 @@ WORK = BUILD / "demo-run"
 INSTALL = WORK / "ORV Suite"
 DOCROOT = WORK / "server"
 SAMPLES = BUILD / "demo"
-EXE = BUILD / "bin" / "OrvUpdaterW7.exe"
+EXE = BUILD / "bin" / "OrvUpdaterW7_signed.exe"
+KEY = BUILD / "testkey" / "private.pem"
 ANSWERER = BUILD / "tools" / "BoxAnswerer.exe"
 
 
@@ -83,6 +87,18 @@ def prepare():
             for entry, data in files.items():
                 z.writestr(entry, data.read_bytes() if isinstance(data, Path) else data)
     (folder / "updater.xml").write_text(manifest({n: NEW for n in PACKAGES}), newline="")
+    subprocess.run([sys.executable, ROOT / "tools" / "sign_manifest.py", folder, KEY], check=True,
+                   stdout=subprocess.DEVNULL)
+    # A mirror that changed the signed manifest (a higher version), and one
+    # that serves the genuine signed manifest with altered packages.
+    forged, altered = DOCROOT / "forged", DOCROOT / "altered"
+    shutil.copytree(folder, forged)
+    (forged / "updater.xml").write_bytes((folder / "updater.xml").read_bytes().replace(NEW.encode(), b"27.9.0.0"))
+    shutil.copytree(folder, altered)
+    for name in PACKAGES:
+        data = bytearray((altered / name).read_bytes())
+        data[len(data) // 2] ^= 0x01
+        (altered / name).write_bytes(bytes(data))
 
 
 def start_server() -> str:
@@ -120,6 +136,21 @@ def run_updater(server: str, shot: Path):
     return updater.wait(timeout=120), read_box(record) if record.exists() else {}
 
 
+def refused(server: str, title: str):
+    """A silent run against an untrusted mirror: prints its exit code, why it
+    refused, and whether the install folder kept every file."""
+    before = {p: p.read_bytes() for p in INSTALL.rglob("*") if p.is_file() and "AUPatch" not in p.parts}
+    code = wine(EXE, "/silent", "/autoinstall", "/nolaunch", "/installpath:" + winpath(INSTALL), "/server:" + server)
+    lines = (INSTALL / "updater-w7-trace.log").read_text(encoding="utf-8").split("Session start | ")[-1]
+    reasons = sorted(set(re.findall(r"(Manifest signature [^\r\n]*|Package SHA-256 mismatch[^\r\n]*)", lines)))
+    changed = [p.name for p, data in before.items() if p.name != "updater-w7-trace.log" and p.read_bytes() != data]
+    print("%s: exit code %d" % (title, code))
+    for reason in reasons:
+        print("  refused: " + reason)
+    print("  files of the installation changed: %s\n" % (", ".join(changed) or "none"))
+    return code
+
+
 def state_versions(path: Path) -> dict:
     text = path.read_bytes().decode("utf-8") if path.exists() else ""
     return dict(re.findall(r"<([^ >/]+\.zip)[^>]*>([^<]*)<", text))
@@ -132,6 +163,9 @@ def main():
     server = start_server()
     try:
         print("Sample install folder: %s\nUpdate server:         %s\n" % (INSTALL, server))
+        print("The manifest is signed with %s; the updater carries its public key.\n" % KEY)
+        forged_code = refused(server.replace("ORVW/", "forged/"), "A mirror serving a changed manifest")
+        altered_code = refused(server.replace("ORVW/", "altered/"), "A mirror serving altered packages")
         code, box = run_updater(server, WORK / "final-box.png")
         after = {n: (state_versions(INSTALL / "updater-w7.xml").get(n, "-"), file_version(INSTALL / f))
                  for n, f in MAIN_FILES.items()}
@@ -160,7 +194,7 @@ def main():
     finally:
         stop_server()
     print("\nEverything the demo made is in %s" % WORK)
-    return 0 if code == 0 and code2 == 0 else 1
+    return 0 if (code, code2, forged_code, altered_code) == (0, 0, 10, 20) else 1
 
 
 if __name__ == "__main__":
