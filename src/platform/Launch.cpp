@@ -13,6 +13,16 @@ namespace {
 
 const wchar_t kWriteTestFileName[] = L".orvupdaterw7-write-test";
 
+bool CreationTime(HANDLE process, ULONGLONG& time)
+{
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return false;
+    }
+    time = (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return true;
+}
+
 } // namespace
 
 bool StartWithShell(const ShellStart& start, unsigned long* error)
@@ -90,4 +100,17 @@ bool LaunchMainApplication(const std::wstring& installFolder, const ProductProfi
     }
     log.Info(L"Launch succeeded | " + path);
     return true;
+}
+
+UniqueHandle OpenStartingProcess(uint32_t processId)
+{
+    UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    ULONGLONG theirs = 0;
+    ULONGLONG ours = 0;
+    // Times that cannot be read prove nothing: the process is kept.
+    if (process && CreationTime(process.Get(), theirs) && CreationTime(::GetCurrentProcess(), ours) &&
+        theirs > ours) {
+        process.Reset();
+    }
+    return process;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/RunOptions.h"
+#include "platform/Handles.h"
 
 class TraceLog;
 struct ProductProfile;
@@ -32,3 +33,9 @@ bool EnsureInstallFolderWritable(const RunOptions& options, TraceLog& log);
 
 // Starts the product's main executable from the install folder.
 bool LaunchMainApplication(const std::wstring& installFolder, const ProductProfile& profile, TraceLog& log);
+
+// The process with this id, opened so it can be waited for, when it may be
+// the one that started this process. Null when it has ended, or when the id
+// now belongs to a process created after this one: an ended process's id
+// can be handed out again at once, and that stranger is none of our business.
+UniqueHandle OpenStartingProcess(uint32_t processId);

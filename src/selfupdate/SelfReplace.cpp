@@ -115,14 +115,15 @@ int RunPostSelfUpdateCleanup(const RunOptions& options, TraceLog& log)
 }
 
 // The old updater holds its executable until it ends. A process that can
-// no longer be opened has ended already; the wait's outcome is not checked
-// because the moves below report a file that is still held.
+// no longer be opened has ended already, and one that carries its id but was
+// created after us is a stranger: neither is waited for. The wait's outcome
+// is not checked because the moves below report a file that is still held.
 void WaitForOldUpdater(uint32_t processId)
 {
     if (processId == 0) {
         return;
     }
-    UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+    const UniqueHandle process = OpenStartingProcess(processId);
     if (process) {
         ::WaitForSingleObject(process.Get(), kWaitForOldUpdaterMs);
     }
