@@ -143,9 +143,16 @@ void RestoreOldUpdater(const std::wstring& target, const SideFiles& side)
 
 int MoveNewUpdaterIn(const RunOptions& options, const SideFiles& side, TraceLog& log)
 {
-    if (!MoveReplacing(side.fresh, options.target) || !FilesEqual(options.source, options.target)) {
+    const bool moved = MoveReplacing(side.fresh, options.target);
+    if (!moved || !FilesEqual(options.source, options.target)) {
         log.Fail(L"Self-update permanent move or verification failed | " + Win32ErrorText(::GetLastError()));
-        RestoreOldUpdater(options.target, side);
+        if (moved) {
+            RestoreOldUpdater(options.target, side);
+        } else {
+            // A rename that failed left the target as it was (an old updater
+            // still running holds it): its copy aside is not needed.
+            DeleteFileIfPresent(side.backup);
+        }
         return kMoveInFailed;
     }
     log.Info(L"Self-update replacement PASS | Target=" + options.target);
