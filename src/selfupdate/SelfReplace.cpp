@@ -66,12 +66,16 @@ void DeleteWithRetries(const std::wstring& path, int attempts)
 
 // Removes the staged copy, then the copies of chains that broke before
 // their swap (a staged copy left in the folder holds back the pending
-// state), and the folder once nothing is left in it.
-void RemoveStagedCopy(const std::wstring& stagedPath)
+// state), and the folder once nothing is left in it. Only the install
+// folder's own stage folder is swept: a staged path given from anywhere
+// else names one file, and its neighbours are none of ours.
+void RemoveStagedCopy(const std::wstring& stagedPath, const std::wstring& installFolder)
 {
     DeleteWithRetries(stagedPath, kStageDeleteAttempts);
     const std::wstring stageFolder = ParentPath(stagedPath);
-    DeleteMatchingFiles(JoinPath(stageFolder, L"*"));
+    if (EqualsNoCase(stageFolder, JoinPath(installFolder, kSelfUpdateStageFolderName))) {
+        DeleteMatchingFiles(JoinPath(stageFolder, L"*"));
+    }
     if (DirectoryExists(stageFolder) && !DirectoryHasEntries(stageFolder)) {
         ::RemoveDirectoryW(stageFolder.c_str());
     }
@@ -100,7 +104,7 @@ int RunPostSelfUpdateCleanup(const RunOptions& options, TraceLog& log)
         DeleteWithRetries(options.selfBackup, kBackupDeleteAttempts);
     }
     if (!options.selfStage.empty()) {
-        RemoveStagedCopy(options.selfStage);
+        RemoveStagedCopy(options.selfStage, options.installPath);
     }
     PromotePendingManifest(options.installPath, log);
     log.Info(L"Self-update post-cleanup complete | Permanent updater is running.");
@@ -216,7 +220,7 @@ void TidyFinishedSelfUpdate(const std::wstring& installFolder)
     const std::wstring swapped = StagedCopyOf(stageFolder, running);
     if (!swapped.empty()) {
         DeleteFileIfPresent(SideFilesOf(running).backup);
-        RemoveStagedCopy(swapped);
+        RemoveStagedCopy(swapped, installFolder);
     } else if (DirectoryExists(stageFolder) && !DirectoryHasEntries(stageFolder)) {
         // Cut off after the last staged copy went, before its folder did.
         ::RemoveDirectoryW(stageFolder.c_str());

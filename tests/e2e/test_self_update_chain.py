@@ -192,3 +192,10 @@ def test_cleanup_run_finishes_the_original_run(install, registry, monkeypatch, f
     expected += ["RunOnce registered for pending reboot completion | " + runonce,
                  "Windows restart requested in 10 seconds for pending file replacement."] if restarted else []
     assert_lines(orvtest.last_run(install), expected)
+
+
+def test_cleanup_run_given_a_staged_path_elsewhere_deletes_that_file_alone(install):
+    orvtest.write_files(install, {"Documents/old.exe": "staged?", "Documents/letter.txt": "the user's"})
+    assert orvtest.run_updater("/postselfupdate", "/nolaunch", "/installpath:" + winpath(install),
+                               "/selfstage:" + winpath(install / "Documents" / "old.exe")) == 0
+    assert orvtest.tree(install / "Documents") == {"letter.txt": b"the user's"}
