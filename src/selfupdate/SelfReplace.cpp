@@ -147,6 +147,11 @@ void RestoreOldUpdater(const std::wstring& target, const SideFiles& side)
 
 int MoveNewUpdaterIn(const RunOptions& options, const SideFiles& side, TraceLog& log)
 {
+    // Windows refuses to rename over a read-only file; its copy aside keeps
+    // the old attributes for a restore.
+    if (FileExists(options.target)) {
+        ::SetFileAttributesW(options.target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
     const bool moved = MoveReplacing(side.fresh, options.target);
     if (!moved || !FilesEqual(options.source, options.target)) {
         log.Fail(L"Self-update permanent move or verification failed | " + Win32ErrorText(::GetLastError()));
