@@ -121,6 +121,17 @@ def test_window_mid_download_then_a_failed_package_stays_pending_until_a_later_r
     assert list((work / "downloads").iterdir()) == [] and list((work / "extract").iterdir()) == []
     assert len(orvtest.started(install / "Orvw_Lum.exe")) == 1, "failures do not keep the product from starting"
 
+    # Once the server has it, the next run fetches only what is still pending, and says all went well.
+    orvtest.make_zip(site.folder / "Missing.zip", {"missing.dat": b"found 2.0"})
+    boxes = orvtest.BoxAnswerer(install.parent, press="ok", caption="OrvUpdaterW7")
+    assert run_updater("/autoinstall", *args) == 0
+    assert [(b["icon"], b["text"]) for b in boxes.finish()] == [("information", "Completed 1 of 1 package(s).")]
+    assert find(last_run(install), "Package install PASS") == ["Package install PASS | File=Missing.zip"]
+    assert (install / "missing.dat").read_bytes() == b"found 2.0"
+    assert orvtest.read_state(install / "updater-w7.xml") == {"First_Pack.zip": "1.1", "Missing.zip": "2.0",
+                                                              "Third.zip": "3.1"}
+    assert len(orvtest.started(install / "Orvw_Lum.exe")) == 2
+
 
 def raw_zip(path, entries):
     """A ZIP written record by record, for what no tool writes on purpose:
