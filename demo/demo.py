@@ -158,6 +158,8 @@ def state_versions(path: Path) -> dict:
 
 def main():
     prepare()
+    # The virtual display has no window manager: let Wine draw the title bars.
+    wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated", "/d", "N", "/f")
     before = {n: (state_versions(INSTALL / "updater-w7.xml").get(n, "-"), file_version(INSTALL / f))
               for n, f in MAIN_FILES.items()}
     server = start_server()
