@@ -5,6 +5,7 @@
 #include "download/DownloadRules.h"
 #include "manifest/Authenticity.h"
 #include "platform/FileSystem.h"
+#include "platform/Handles.h"
 
 namespace orv {
 
@@ -21,14 +22,10 @@ bool AcceptStatus(bool queried, DWORD status, DWORD queryError, std::wstring& er
     return false;
 }
 
-UniqueFile CreateBodyFile(const std::wstring& path)
-{
-    return UniqueFile(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-}
+namespace {
 
-bool StreamBodyToFile(const BodyReader& read, HANDLE file, const BodyProgress& progress, uint64_t expectedTotal,
-                      uint64_t sizeCap, std::wstring& error)
+bool StreamInto(HANDLE file, const BodyReader& read, const BodyProgress& progress, uint64_t expectedTotal,
+                uint64_t sizeCap, std::wstring& error)
 {
     std::vector<unsigned char> buffer(kBodyBufferBytes, 0);
     uint64_t received = 0;
@@ -59,6 +56,25 @@ bool StreamBodyToFile(const BodyReader& read, HANDLE file, const BodyProgress& p
     }
     ::FlushFileBuffers(file);
     return true;
+}
+
+} // namespace
+
+bool StreamBodyToFile(const BodyReader& read, const std::wstring& path, const BodyProgress& progress,
+                      uint64_t expectedTotal, uint64_t sizeCap, std::wstring& error)
+{
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file) {
+        error = Win32ErrorText(::GetLastError());
+        return false;
+    }
+    const bool complete = StreamInto(file.Get(), read, progress, expectedTotal, sizeCap, error);
+    file.Reset();
+    if (!complete) {
+        DeleteFileIfPresent(path);
+    }
+    return complete;
 }
 
 } // namespace orv

@@ -8,8 +8,6 @@
 #include <functional>
 #include <string>
 
-#include "platform/Handles.h"
-
 namespace orv {
 
 // One buffer of this size serves a whole transfer.
@@ -24,14 +22,12 @@ using BodyProgress = std::function<void(uint64_t received, uint64_t total)>;
 // by the query's Win32 error; any other status by "HTTP status n".
 bool AcceptStatus(bool queried, DWORD status, DWORD queryError, std::wstring& error);
 
-// The temporary file a body is streamed into: written only by us, replaced
-// when it exists.
-UniqueFile CreateBodyFile(const std::wstring& path);
-
-// Streams the body chunk by chunk into file, reporting the running total
-// after every chunk. Fails on an empty body, on any read or write error, and
-// as soon as more than sizeCap bytes arrived.
-bool StreamBodyToFile(const BodyReader& read, HANDLE file, const BodyProgress& progress, uint64_t expectedTotal,
-                      uint64_t sizeCap, std::wstring& error);
+// Streams the body chunk by chunk into the temporary file at path (written
+// only by us, replaced when it exists), reporting the running total after
+// every chunk, and flushes it. Fails on an empty body, on any read or write
+// error, and as soon as more than sizeCap bytes arrived; a failed transfer
+// leaves no file behind.
+bool StreamBodyToFile(const BodyReader& read, const std::wstring& path, const BodyProgress& progress,
+                      uint64_t expectedTotal, uint64_t sizeCap, std::wstring& error);
 
 } // namespace orv

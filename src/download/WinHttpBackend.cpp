@@ -18,15 +18,6 @@ constexpr int kReceiveTimeoutMs = 60000;
 constexpr DWORD kDecompressionOption = 118;
 constexpr DWORD kDecompressGzipAndDeflate = 3;
 
-bool ReadBodyToFile(HINTERNET request, HANDLE file, const BodyProgress& progress, uint64_t expectedTotal,
-                    uint64_t sizeCap, std::wstring& error)
-{
-    const BodyReader read = [request](void* buffer, DWORD capacity, DWORD& got) {
-        return ::WinHttpReadData(request, buffer, capacity, &got) != FALSE;
-    };
-    return StreamBodyToFile(read, file, progress, expectedTotal, sizeCap, error);
-}
-
 std::wstring Component(const wchar_t* text, DWORD length)
 {
     return text != nullptr ? std::wstring(text, length) : std::wstring();
@@ -101,19 +92,11 @@ bool Downloader::DownloadWinHttp(const std::wstring& url, const std::wstring& te
     }
     StoreProgress(0, expected);
 
-    UniqueFile file = CreateBodyFile(temporaryPath);
-    if (!file) {
-        error = Win32ErrorText(::GetLastError());
-        return false;
-    }
+    const BodyReader read = [&request](void* buffer, DWORD capacity, DWORD& got) {
+        return ::WinHttpReadData(request.Get(), buffer, capacity, &got) != FALSE;
+    };
     const BodyProgress progress = [this](uint64_t received, uint64_t total) { StoreProgress(received, total); };
-    const bool complete = ReadBodyToFile(request.Get(), file.Get(), progress, expected, sizeCap, error);
-    file.Reset();
-    if (!complete) {
-        DeleteFileIfPresent(temporaryPath);
-        return false;
-    }
-    return true;
+    return StreamBodyToFile(read, temporaryPath, progress, expected, sizeCap, error);
 }
 
 } // namespace orv

@@ -61,22 +61,11 @@ bool Downloader::DownloadWinInet(const std::wstring& url, const std::wstring& te
     }
     StoreProgress(0, expected);
 
-    UniqueFile file = CreateBodyFile(temporaryPath);
-    if (!file) {
-        error = Win32ErrorText(::GetLastError());
-        return false;
-    }
     const BodyReader read = [&response](void* buffer, DWORD capacity, DWORD& got) {
         return ::InternetReadFile(response.Get(), buffer, capacity, &got) != FALSE;
     };
     const BodyProgress progress = [this](uint64_t received, uint64_t total) { StoreProgress(received, total); };
-    const bool complete = StreamBodyToFile(read, file.Get(), progress, expected, sizeCap, error);
-    file.Reset();
-    if (!complete) {
-        DeleteFileIfPresent(temporaryPath);
-        return false;
-    }
-    return true;
+    return StreamBodyToFile(read, temporaryPath, progress, expected, sizeCap, error);
 }
 
 } // namespace orv
