@@ -53,6 +53,25 @@ void PauseWithPump(ProgressWindow& progress, uint32_t pauseMs)
 
 namespace orv {
 
+// A run that was cut off between its copy and its rename left a side file
+// named after its own process id: ours would never meet it. Our own side
+// files never outlive their target's copy, so one look per folder sees all
+// the left ones.
+void Installer::DeleteLeftSideFiles(const std::wstring& target)
+{
+    const std::wstring folder = ParentPath(target);
+    auto left = leftSideFiles.find(folder);
+    if (left == leftSideFiles.end()) {
+        left = leftSideFiles.emplace(folder, ListMatchingFiles(JoinPath(folder, L"*.orv-new-*"))).first;
+    }
+    const std::wstring prefix = FileNamePart(target) + L".orv-new-";
+    for (const std::wstring& name : left->second) {
+        if (StartsWithNoCase(name, prefix)) {
+            DeleteFileIfPresent(JoinPath(folder, name));
+        }
+    }
+}
+
 bool Installer::CopyWithRecovery(const std::wstring& source, const std::wstring& target, InstallResult& result)
 {
     const ProgressTick tick = Tick();
@@ -74,9 +93,7 @@ bool Installer::CopyWithRecovery(const std::wstring& source, const std::wstring&
         log->Fail(L"Install directory create failed | " + folder);
         return false;
     }
-    // A run that was cut off between its copy and its rename left a side
-    // file named after its own process id: ours would never meet it.
-    DeleteMatchingFiles(target + L".orv-new-*");
+    DeleteLeftSideFiles(target);
     const std::wstring side = SideFilePath(target, ::GetCurrentProcessId());
     DWORD lastError = 0;
     for (uint32_t attempt = 1; attempt <= kCopyAttempts; ++attempt) {

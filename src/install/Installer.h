@@ -4,6 +4,7 @@
 // the files already backed up, the staged copy of the updater) carries from
 // package to package.
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -53,6 +54,9 @@ public:
     bool databaseBackupDone = false;
     // Lower-cased full paths already backed up in this run.
     std::set<std::wstring> backedUpFiles;
+    // Per folder, the side files that runs cut off before their rename left
+    // there, read once: a search costs as much as the folder is long.
+    std::map<std::wstring, std::vector<std::wstring>> leftSideFiles;
 
 private:
     bool InstallTree(const std::wstring& root, const std::wstring& folder, InstallResult& result);
@@ -60,6 +64,7 @@ private:
     bool InstallFile(const std::wstring& root, const std::wstring& full, InstallResult& result);
     bool InstallUpdaterExecutable(const std::wstring& incoming, const std::wstring& target, InstallResult& result);
     bool CopyWithRecovery(const std::wstring& source, const std::wstring& target, InstallResult& result);
+    void DeleteLeftSideFiles(const std::wstring& target);
     bool ScheduleAtReboot(const std::wstring& source, const std::wstring& target, InstallResult& result);
     void StageSelfUpdate(const std::wstring& incoming, const std::wstring& installed, InstallResult& result);
     bool BackupExistingFile(const std::wstring& path, InstallResult& result);

@@ -264,20 +264,28 @@ bool DeleteTree(const std::wstring& folder)
     return !DirectoryExists(folder);
 }
 
-bool DeleteMatchingFiles(const std::wstring& pattern)
+std::vector<std::wstring> ListMatchingFiles(const std::wstring& pattern)
 {
+    std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry{};
     UniqueFind find(::FindFirstFileW(pattern.c_str(), &entry));
     if (!find) {
-        return true;
+        return names;
     }
-    bool ok = true;
     do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            !DeleteFileIfPresent(JoinPath(ParentPath(pattern), entry.cFileName))) {
-            ok = false;
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            names.push_back(entry.cFileName);
         }
     } while (::FindNextFileW(find.Get(), &entry));
+    return names;
+}
+
+bool DeleteMatchingFiles(const std::wstring& pattern)
+{
+    bool ok = true;
+    for (const std::wstring& name : ListMatchingFiles(pattern)) {
+        ok = DeleteFileIfPresent(JoinPath(ParentPath(pattern), name)) && ok;
+    }
     return ok;
 }
 

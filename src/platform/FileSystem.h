@@ -44,6 +44,8 @@ uint64_t GetFileSize64(const std::wstring& path);
 bool CreateDirectories(const std::wstring& folder);
 bool DeleteFileIfPresent(const std::wstring& path);
 bool DeleteTree(const std::wstring& folder);
+// The names of the files (not folders) a wildcard pattern finds.
+std::vector<std::wstring> ListMatchingFiles(const std::wstring& pattern);
 // Deletes every file that a wildcard pattern finds (folders stay); false
 // when one of them could not be deleted.
 bool DeleteMatchingFiles(const std::wstring& pattern);
