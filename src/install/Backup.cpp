@@ -7,7 +7,6 @@
 #include "install/InstallRules.h"
 #include "install/Installer.h"
 #include "log/TraceLog.h"
-#include "platform/Handles.h"
 #include "ui/ProgressWindow.h"
 #include "zip/PathSafety.h"
 
@@ -21,17 +20,10 @@ const wchar_t* const kDatabasePatterns[] = {L"orv*.accdb", L"orv*.mdb"};
 // so every name must also pass the database name rule.
 std::vector<std::wstring> ListDatabaseFiles(const std::wstring& pattern)
 {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry{};
-    UniqueFind find(::FindFirstFileW(pattern.c_str(), &entry));
-    if (!find) {
-        return names;
-    }
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsDatabaseFileName(entry.cFileName)) {
-            names.push_back(entry.cFileName);
-        }
-    } while (::FindNextFileW(find.Get(), &entry));
+    std::vector<std::wstring> names = ListMatchingFiles(pattern);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::wstring& name) { return !IsDatabaseFileName(name); }),
+                names.end());
     return names;
 }
 
