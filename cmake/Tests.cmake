@@ -51,7 +51,7 @@ endforeach()
 orv_version_object(orvversion_27005 27.0.0.5)
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/OrvUpdaterW7.rc APPEND PROPERTY
   OBJECT_DEPENDS ${ORV_GENERATED_DIR}/orvversion_27005/ProgramVersion.h)
-orv_add_updater(OrvUpdaterW7_27005 orvversion_27005 orvkey)
+orv_add_updater(OrvUpdaterW7_27005 orvversion_27005 orvkey orvtesthooks)
 list(APPEND ORV_TOOL_TARGETS OrvUpdaterW7_27005)
 
 # An updater that trusts a publisher's key made for this build tree, for the
@@ -66,7 +66,7 @@ if(NOT EXISTS ${ORV_TEST_KEY_DIR}/public.pem)
                   COMMAND_ERROR_IS_FATAL ANY ERROR_QUIET)
 endif()
 orv_key_object(orvkey_test ${ORV_TEST_KEY_DIR}/public.pem)
-orv_add_updater(OrvUpdaterW7_signed orvversion orvkey_test)
+orv_add_updater(OrvUpdaterW7_signed orvversion orvkey_test orvtesthooks)
 list(APPEND ORV_TOOL_TARGETS OrvUpdaterW7_signed)
 
 # The tests find the programs they start through these folders, passed as

@@ -29,6 +29,8 @@
 #include "platform/Handles.h"
 #include "ui/ProgressWindow.h"
 
+using namespace orv;
+
 namespace {
 
 double Seconds()

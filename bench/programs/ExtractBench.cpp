@@ -24,6 +24,9 @@
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 #include "zip/ZipPackage.h"
+#include "zip/ZipReader.h"
+
+using namespace orv;
 
 namespace {
 
@@ -52,7 +55,7 @@ int RunExtraction(const wchar_t* zip, const wchar_t* destination)
     const Stopwatch clock;
     const long long start = clock.Now();
     std::wstring error;
-    const bool extracted = ExtractZipPackageWithPump(zip, destination, log, pump, error);
+    const bool extracted = ExtractZipPackage(zip, destination, log, pump, error);
     const long long elapsed = clock.Now() - start;
 
     PROCESS_MEMORY_COUNTERS counters{};

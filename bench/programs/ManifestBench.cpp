@@ -13,6 +13,8 @@
 #include "manifest/Manifest.h"
 #include "platform/FileSystem.h"
 
+using namespace orv;
+
 namespace {
 
 double NowMicroseconds()

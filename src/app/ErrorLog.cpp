@@ -7,10 +7,11 @@
 #include "log/TraceLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
+#include "platform/InstallLayout.h"
+
+namespace orv {
 
 namespace {
-
-const wchar_t kErrorLogFileName[] = L"OrvUpdaterW7-ErrorLog.txt";
 
 UniqueFile OpenErrorLog(const std::wstring& folder)
 {
@@ -69,3 +70,5 @@ long __stdcall NativeCrashFilter(_EXCEPTION_POINTERS* pointers)
     WriteErrorLog(NativeCrashMessage(haveRecord, code, address));
     return EXCEPTION_EXECUTE_HANDLER;
 }
+
+} // namespace orv

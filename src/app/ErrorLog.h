@@ -6,6 +6,8 @@
 
 struct _EXCEPTION_POINTERS;
 
+namespace orv {
+
 // Appends one entry to "OrvUpdaterW7-ErrorLog.txt" beside the executable, or
 // in the temporary folder when that file cannot be opened. Never raises.
 void WriteErrorLog(const std::wstring& message);
@@ -16,3 +18,5 @@ std::wstring NativeCrashMessage(bool haveRecord, uint32_t code, uint64_t address
 
 // Records the exception and lets the system end the process without a dialog.
 long __stdcall NativeCrashFilter(_EXCEPTION_POINTERS* pointers);
+
+} // namespace orv

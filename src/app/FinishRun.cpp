@@ -2,18 +2,24 @@
 #include "app/Session.h"
 #include "install/Reboot.h"
 #include "platform/FileSystem.h"
-#include "platform/Launch.h"
+#include "install/MainApplication.h"
+#include "platform/InstallLayout.h"
+#include "platform/ExitCodes.h"
+
+namespace orv {
 
 int RunFinishOnly(const RunOptions& options, const ProductProfile& profile, TraceLog& log)
 {
     // Any entry left in the stage folder is a replacement the reboot did not
     // perform; the application must not start on half-replaced files.
-    if (DirectoryHasEntries(JoinPath(options.installPath, kRebootStageFolderName))) {
+    if (DirectoryHasEntries(RebootStageFolderPath(options.installPath))) {
         log.Warn(L"Finish-only run found pending reboot files; main application was not launched.");
-        return 21;
+        return kExitRebootPending;
     }
     if (!options.noLaunch) {
         LaunchMainApplication(options.installPath, profile, log);
     }
-    return 0;
+    return kExitDone;
 }
+
+} // namespace orv

@@ -5,18 +5,18 @@
 #include "app/ErrorLog.h"
 #include "app/RunOptions.h"
 #include "app/Session.h"
+#include "app/StartupHook.h"
 #include "log/TraceLog.h"
+#include "platform/ExitCodes.h"
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 
+namespace orv {
 namespace {
 
 const wchar_t kMutexName[] = L"Local\\Varnel-OrvUpdaterW7-SingleInstance";
 const wchar_t kCaption[] = L"OrvUpdaterW7";
 const wchar_t kErrorCaption[] = L"OrvUpdaterW7 - Application Error";
-
-constexpr int kExitStdException = 90;
-constexpr int kExitUnknownException = 91;
 
 void ShowFatal(const RunOptions& options, const std::wstring& message)
 {
@@ -30,6 +30,7 @@ void ShowFatal(const RunOptions& options, const std::wstring& message)
 int RunGuarded(const RunOptions& options)
 {
     try {
+        RunStartupHook(options.rawArguments);
         return RunSession(options);
     } catch (const std::exception& error) {
         const std::wstring message = L"Unhandled C++ exception | " + Utf8ToWide(std::string(error.what()));
@@ -55,17 +56,11 @@ bool UsesSingleInstance(const RunOptions& options)
 }
 
 } // namespace
-
-#ifdef ORV_TEST_BUILD
-// Counts the disk changes of this process and can end it at one of them.
-void ArmFaultPoints();
-#endif
+} // namespace orv
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-#ifdef ORV_TEST_BUILD
-    ArmFaultPoints();
-#endif
+    using namespace orv;
     // No system error dialog may block an unattended run.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(NativeCrashFilter);
@@ -80,7 +75,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             if (!options.silent) {
                 ::MessageBoxW(nullptr, L"OrvUpdaterW7 is already running.", kCaption, MB_ICONINFORMATION);
             }
-            return 0;
+            return kExitDone;
         }
     }
     const int exitCode = RunGuarded(options);

@@ -1,22 +1,20 @@
 // The first phase of an ordinary run: a valid manifest from the first server
 // that delivers one, the local package state, and the selection of updates.
-#include <windows.h>
-#include <shlwapi.h>
-
-#include <vector>
-
-#include "app/ManifestAuthentication.h"
-#include "app/SessionText.h"
+#include "app/Elevation.h"
 #include "app/Session.h"
+#include "app/SessionText.h"
+#include "manifest/Authenticity.h"
 #include "manifest/Selection.h"
+#include "platform/ExitCodes.h"
 #include "platform/FileSystem.h"
-#include "platform/Launch.h"
+#include "platform/InstallLayout.h"
 #include "platform/PublisherKey.h"
+
+namespace orv {
 
 namespace {
 
 const wchar_t kManifestValidation[] = L"ManifestValidation";
-const wchar_t kLegacyStateFileName[] = L"updater.xml";
 
 // A link planted where a work folder belongs would let downloads and
 // extraction write wherever it points: only the link itself may go.
@@ -35,10 +33,10 @@ bool RemovePlantedLink(Session& s, const std::wstring& folder)
 
 bool PrepareWorkFolders(Session& s)
 {
-    s.workRoot = JoinPath(s.options.installPath, L"AUPatch\\W7Standalone");
-    s.manifestDir = JoinPath(s.workRoot, L"manifest");
-    s.downloadDir = JoinPath(s.workRoot, L"downloads");
-    s.extractDir = JoinPath(s.workRoot, L"extract");
+    s.workRoot = WorkFolderPath(s.options.installPath);
+    s.manifestDir = JoinPath(s.workRoot, kManifestFolderName);
+    s.downloadDir = JoinPath(s.workRoot, kDownloadFolderName);
+    s.extractDir = JoinPath(s.workRoot, kExtractFolderName);
     for (const std::wstring& folder :
          {ParentPath(s.workRoot), s.workRoot, s.manifestDir, s.downloadDir, s.extractDir}) {
         if (!RemovePlantedLink(s, folder)) {
@@ -105,6 +103,16 @@ void ReadLocalManifestFile(Session& s)
     s.attempts.push_back(orv::DownloadAttempt{FileUrlFromPath(path), L"LocalFile", L"PASS"});
 }
 
+// The selection reports to the run's window.
+SelectionProgress SelectionProgressOf(ProgressWindow& window)
+{
+    SelectionProgress progress;
+    progress.setStatus = [&window](const std::wstring& text) { window.SetStatus(text); };
+    progress.setDetail = [&window](const std::wstring& text) { window.SetDetail(text); };
+    progress.setOverallProgress = [&window](int32_t done, int32_t total) { window.SetOverallProgress(done, total); };
+    return progress;
+}
+
 void ReportNoManifest(Session& s)
 {
     const std::wstring summary = AttemptSummary(s.attempts);
@@ -112,7 +120,7 @@ void ReportNoManifest(Session& s)
     s.window.ShowError(L"The updater tried every configured server, but updater.xml is not available.\r\n\r\n"
                        L"Exact attempt details:\r\n" + summary + L"\r\nFull log: " + s.log.path);
     s.window.Close();
-    s.exitCode = 10;
+    s.exitCode = kExitNoManifest;
 }
 
 void LoadLocalState(Session& s)
@@ -152,25 +160,10 @@ void ReportCheck(Session& s)
         s.window.ShowInfo(report);
     }
     s.window.Close();
-    s.exitCode = 0;
+    s.exitCode = kExitDone;
 }
 
 } // namespace
-
-std::wstring StateFilePath(const std::wstring& installPath)
-{
-    return JoinPath(installPath, L"updater-w7.xml");
-}
-
-std::wstring FileUrlFromPath(const std::wstring& path)
-{
-    DWORD length = static_cast<DWORD>(path.size() * 3 + 32);
-    std::vector<wchar_t> buffer(length, L'\0');
-    if (FAILED(::UrlCreateFromPathW(path.c_str(), buffer.data(), &length, 0))) {
-        return std::wstring();
-    }
-    return std::wstring(buffer.data());
-}
 
 bool RunManifestPhase(Session& s)
 {
@@ -181,15 +174,15 @@ bool RunManifestPhase(Session& s)
     const bool replacesFiles = !options.checkOnly && !options.diagnostics && !options.dryRun;
     if (replacesFiles && !EnsureInstallFolderWritable(options, s.log)) {
         s.window.Close();
-        s.exitCode = 0;
+        s.exitCode = kExitDone;
         return false;
     }
     if (!PrepareWorkFolders(s)) {
         s.window.Close();
-        s.exitCode = 20;
+        s.exitCode = kExitPending;
         return false;
     }
-    s.servers = BuildServerList(options, s.profile);
+    s.servers = BuildServerList(options.serverUrl, s.profile);
     if (options.manifestFile.empty()) {
         FetchManifestFromServers(s);
     } else {
@@ -203,7 +196,8 @@ bool RunManifestPhase(Session& s)
         RecordAcceptedSerial(options.installPath, s.manifestSerial, s.log);
     }
     LoadLocalState(s);
-    s.requiredPackages = SelectPackages(s.serverPackages, s.localPackages, options.installPath, s.log, s.window);
+    s.requiredPackages = SelectPackages(s.serverPackages, s.localPackages, options.installPath, s.log,
+                                        SelectionProgressOf(s.window));
     SyncCurrentPackages(s);
     if (options.checkOnly || options.diagnostics) {
         ReportCheck(s);
@@ -211,3 +205,5 @@ bool RunManifestPhase(Session& s)
     }
     return true;
 }
+
+} // namespace orv

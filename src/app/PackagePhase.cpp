@@ -6,15 +6,43 @@
 #include "app/Session.h"
 #include "app/SessionText.h"
 #include "install/Installer.h"
+#include "install/MainApplication.h"
 #include "install/Reboot.h"
 #include "platform/FileSystem.h"
-#include "platform/Launch.h"
 #include "zip/ZipPackage.h"
+#include "platform/InstallLayout.h"
+#include "platform/ExitCodes.h"
+
+namespace orv {
 
 namespace {
 
 constexpr unsigned char kQuestionDefaultNo = 1;
 constexpr int kAnswerYes = 6;
+
+const wchar_t kZipValidationPrefix[] = L"ZIP validation failed: ";
+
+// A package must be a ZIP the extraction will take, besides the size and
+// hash the manifest announced.
+orv::ExpectedFile ExpectedPackage(const PackageEntry& package)
+{
+    orv::ExpectedFile expected{package.sizeKnown, package.size, package.sha256, {}};
+    expected.accept = [](const std::wstring& path, std::wstring& error) {
+        std::wstring zipError;
+        if (ValidateZipPackage(path, zipError)) {
+            return true;
+        }
+        error = kZipValidationPrefix + zipError;
+        return false;
+    };
+    return expected;
+}
+
+// Extraction keeps the window alive (a silent window ignores the pump).
+ProgressTick PumpOf(ProgressWindow& window)
+{
+    return [&window]() { window.PumpMessages(); };
+}
 
 // What this phase adds to the session's objects.
 struct PackageRun {
@@ -46,7 +74,7 @@ void FinishUpToDate(Session& s)
         LaunchMainApplication(s.options.installPath, s.profile, s.log);
     }
     s.window.Close();
-    s.exitCode = 0;
+    s.exitCode = kExitDone;
 }
 
 bool UserAgreesToInstall(Session& s)
@@ -62,7 +90,7 @@ bool UserAgreesToInstall(Session& s)
     }
     s.log.Info(L"User postponed update installation.");
     s.window.Close();
-    s.exitCode = 0;
+    s.exitCode = kExitDone;
     return false;
 }
 
@@ -85,7 +113,7 @@ std::vector<std::wstring> DownloadServers(const Session& s)
 
 bool DownloadPackage(Session& s, const PackageRun& run, const PackageEntry& package, const std::wstring& zipPath)
 {
-    const orv::ExpectedFile expected{true, package.sizeKnown, package.size, package.sha256};
+    const orv::ExpectedFile expected = ExpectedPackage(package);
     std::vector<orv::DownloadAttempt> attempts;
     bool downloaded = false;
     if (s.options.manifestFile.empty()) {
@@ -140,7 +168,7 @@ void InstallOnePackage(Session& s, PackageRun& run, const PackageEntry& package,
         return;
     }
     std::wstring error;
-    if (!ExtractZipPackage(zipPath, extractFolder, s.log, s.window, error)) {
+    if (!ExtractZipPackage(zipPath, extractFolder, s.log, PumpOf(s.window), error)) {
         run.failures.push_back(package.name + L" (extraction failed)");
         s.log.Fail(L"Package extraction failed; continuing next package | File=" + package.name + L" | " + error);
         // The ZIP stays: the next run downloads it again anyway.
@@ -163,7 +191,7 @@ void InstallPackages(Session& s, PackageRun& run)
         s.window.SetStatus(L"Updating " + s.profile.name + L" (" + std::to_wstring(i + 1) + L" of " +
                            std::to_wstring(count) + L")");
         s.window.SetOverallProgress(static_cast<int32_t>(i), static_cast<int32_t>(count));
-        if (s.window.closeRequested) {
+        if (s.window.CloseRequested()) {
             run.failures.push_back(package.name + L" (cancelled)");
             break;
         }
@@ -178,9 +206,9 @@ void RecordPendingState(Session& s, PackageRun& run)
         return;
     }
     std::wstring error;
-    if (!WriteStateFile(JoinPath(s.options.installPath, kPendingStateFileName), run.pendingPackages, error)) {
+    if (!WriteStateFile(PendingStateFilePath(s.options.installPath), run.pendingPackages, error)) {
         s.log.Fail(L"Pending updater-w7.xml write failed | " + error);
-        run.failures.push_back(L"pending-updater-w7.xml (write failed)");
+        run.failures.push_back(kPendingStateFileName + std::wstring(L" (write failed)"));
         return;
     }
     if (run.anyRebootPending) {
@@ -206,7 +234,7 @@ void ShowOutcome(Session& s, PackageRun& run)
 // the work itself), a restart, or the application.
 void HandOver(Session& s, PackageRun& run)
 {
-    if (!run.installer.stagedExecutable.empty()) {
+    if (run.installer.HasStagedUpdater()) {
         const bool pendingReboot = !run.rebootFiles.empty() && !run.restartNow;
         if (run.installer.LaunchSelfUpdateHelper(run.restartNow, pendingReboot, s.profile)) {
             s.window.Close();
@@ -242,5 +270,7 @@ void RunPackagePhase(Session& s)
     RecordPendingState(s, run);
     ShowOutcome(s, run);
     HandOver(s, run);
-    s.exitCode = run.failures.empty() ? 0 : 20;
+    s.exitCode = run.failures.empty() ? kExitDone : kExitPending;
 }
+
+} // namespace orv

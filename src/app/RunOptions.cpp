@@ -5,6 +5,8 @@
 
 #include "platform/PathText.h"
 
+namespace orv {
+
 namespace {
 
 struct FlagSwitch {
@@ -124,3 +126,5 @@ std::wstring FindProductFallback(const std::wstring& commandLine)
     }
     return std::wstring(1, lower[digit]);
 }
+
+} // namespace orv

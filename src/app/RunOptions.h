@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace orv {
+
 struct RunOptions {
     bool silent = false;
     bool autoInstall = false;
@@ -44,3 +46,5 @@ std::wstring FindProductFallback(const std::wstring& commandLine);
 void ParseCommandLine(RunOptions& options);
 // The same from a given command-line text (the first argument is the program).
 void ParseCommandLineText(const std::wstring& commandLine, RunOptions& options);
+
+} // namespace orv

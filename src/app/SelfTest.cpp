@@ -10,6 +10,9 @@
 #include "platform/FileSystem.h"
 #include "platform/ProgramInfo.h"
 #include "zip/PathSafety.h"
+#include "platform/ExitCodes.h"
+
+namespace orv {
 
 namespace {
 
@@ -63,10 +66,12 @@ int RunSelfTest(TraceLog& log)
     for (size_t i = 0; i < checks.size(); ++i) {
         if (!checks[i]()) {
             // A failed check leaves its work folder for inspection.
-            return 101 + static_cast<int>(i);
+            return kExitSelfTestFirst + static_cast<int>(i);
         }
     }
     DeleteTree(work);
     log.Info(L"Native self-test PASS");
-    return 0;
+    return kExitDone;
 }
+
+} // namespace orv

@@ -1,33 +1,30 @@
 #include "app/Session.h"
 
-#include <windows.h>
-
-#include <stdexcept>
-
 #include "install/Reboot.h"
-#include "platform/PathText.h"
 #include "selfupdate/SelfUpdate.h"
+
+namespace orv {
 
 namespace {
 
-#ifdef ORV_TEST_BUILD
-// The test build lets the tests reach the entry's last-resort handlers; the
-// shipped program has none of this.
-void RaiseTestFault(const RunOptions& options)
+// The fields of the command line a hand-over run reads.
+HandOverRun HandOverOf(const RunOptions& options)
 {
-    for (const std::wstring& argument : options.rawArguments) {
-        if (EqualsNoCase(argument, L"/orvtest:throw")) {
-            throw std::runtime_error("Test fault: standard exception \xC3\xA9");
-        }
-        if (EqualsNoCase(argument, L"/orvtest:throwother")) {
-            throw 42;
-        }
-        if (EqualsNoCase(argument, L"/orvtest:crash")) {
-            ::RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
-        }
-    }
+    HandOverRun run;
+    run.selfReplace = options.selfReplace;
+    run.postSelfUpdate = options.postSelfUpdate;
+    run.waitPid = options.waitPid;
+    run.source = options.source;
+    run.target = options.target;
+    run.selfBackup = options.selfBackup;
+    run.selfStage = options.selfStage;
+    run.installPath = options.installPath;
+    run.product = options.product;
+    run.restartAfter = options.restartAfter;
+    run.pendingReboot = options.pendingReboot;
+    run.noLaunch = options.noLaunch;
+    return run;
 }
-#endif
 
 void RunOrdinary(Session& session)
 {
@@ -47,19 +44,16 @@ int RunSession(const RunOptions& options)
 {
     Session session(options);
     session.log.Open(options.installPath);
-#ifdef ORV_TEST_BUILD
-    RaiseTestFault(options);
-#endif
     // The self-update hand-over runs ("/postselfupdate", "/selfreplace")
     // come first: they only swap and tidy files, with no window or server.
     int handOverExitCode = 0;
-    if (HandleSelfUpdateRun(options, session.log, handOverExitCode)) {
+    if (HandleSelfUpdateRun(HandOverOf(options), session.log, handOverExitCode)) {
         return handOverExitCode;
     }
     if (options.selfTest) {
         return RunSelfTest(session.log);
     }
-    session.profile = ResolveProductProfile(options);
+    session.profile = ResolveProductProfile(options.product, options.installPath);
     // A hand-over cut off after its swap left the old executable's backup
     // and the staged copies behind; they go before the pending state is judged.
     TidyFinishedSelfUpdate(options.installPath);
@@ -73,3 +67,5 @@ int RunSession(const RunOptions& options)
     session.window.Close();
     return session.exitCode;
 }
+
+} // namespace orv

@@ -12,6 +12,8 @@
 #include "manifest/ProductProfile.h"
 #include "ui/ProgressWindow.h"
 
+namespace orv {
+
 struct Session {
     explicit Session(const RunOptions& runOptions);
     Session(const Session&) = delete;
@@ -59,8 +61,4 @@ int RunFinishOnly(const RunOptions& options, const ProductProfile& profile, Trac
 // The built-in check of the updater's own logic: 0 or the failed check's code.
 int RunSelfTest(TraceLog& log);
 
-// The local state document of an install folder, and its legacy predecessor.
-std::wstring StateFilePath(const std::wstring& installPath);
-
-// A "file:" URL for a local path; empty when the system cannot make one.
-std::wstring FileUrlFromPath(const std::wstring& path);
+} // namespace orv

@@ -3,6 +3,9 @@
 #include <cwctype>
 
 #include "platform/PathText.h"
+#include "platform/InstallLayout.h"
+
+namespace orv {
 
 std::wstring AttemptSummary(const std::vector<orv::DownloadAttempt>& attempts)
 {
@@ -13,7 +16,7 @@ std::wstring AttemptSummary(const std::vector<orv::DownloadAttempt>& attempts)
         text += attempts[i].backend + L" " + attempts[i].url + L" -> " + attempts[i].result + L"\r\n";
     }
     if (first > 0) {
-        text += L"(" + std::to_wstring(first) + L" earlier attempts are in updater-w7-trace.log)\r\n";
+        text += L"(" + std::to_wstring(first) + L" earlier attempts are in " + kTraceFileName + L")\r\n";
     }
     return text;
 }
@@ -56,3 +59,5 @@ std::wstring RestartQuestionText(const std::wstring& completion, const std::vect
     }
     return text + L"\r\nRestart Windows now?";
 }
+
+} // namespace orv

@@ -6,6 +6,8 @@
 
 #include "download/Downloader.h"
 
+namespace orv {
+
 // At most this many tries are listed; the rest are only in the trace log.
 constexpr size_t kSummaryAttempts = 36;
 // At most this many files are named in the restart question.
@@ -25,3 +27,5 @@ std::wstring CompletionText(size_t packages, const std::vector<std::wstring>& fa
 // The completion text followed by the files that wait for a restart (the
 // first kListedRebootFiles of them) and the question.
 std::wstring RestartQuestionText(const std::wstring& completion, const std::vector<std::wstring>& rebootFiles);
+
+} // namespace orv

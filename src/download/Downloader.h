@@ -9,22 +9,64 @@
 #include <string>
 #include <vector>
 
+namespace orv {
+
 class TraceLog;
 class ProgressWindow;
 
-namespace orv {
+// The rules that need no system calls (Downloader.cpp): texts of tries
+// and log lines, the progress clamp, URL and request-path decisions.
+extern const wchar_t kDownloadUserAgent[];
+extern const wchar_t kAttemptPassed[];
+extern const wchar_t kEmptyResponseText[];
+extern const wchar_t kUrlMonEmptyText[];
+extern const wchar_t kMissingOrEmptyText[];
+extern const wchar_t kInvalidFileUrlText[];
+
+// The largest count the progress counters hold (they are signed 32-bit).
+constexpr int32_t kMaxProgressCount = 2147483647;
+
+// A byte count as stored for the progress window: counts of 2 GiB and more
+// show as kMaxProgressCount; the transfer itself is not limited.
+int32_t ClampProgressCount(uint64_t count);
+
+// "file://" in any letter case: such URLs are copied, never fetched.
+bool IsFileUrl(const std::wstring& url);
+
+// The request target of a cracked URL: path plus query, or "/" when both
+// are empty.
+std::wstring RequestPathOf(const std::wstring& urlPath, const std::wstring& extraInfo);
+
+bool IsSuccessStatus(uint32_t status);
+std::wstring HttpStatusText(uint32_t status);
+
+// URLMon's failure text, with the HRESULT as eight upper-case hex digits.
+std::wstring UrlMonFailureText(uint32_t hresult);
+
+// The trace-log message of one try.
+std::wstring AttemptLogMessage(bool succeeded, const std::wstring& backend, const std::wstring& url,
+                               const std::wstring& error);
+
+// The refusals of a downloaded file that is not what was announced.
+std::wstring SizeMismatchText(uint64_t expected, uint64_t received);
+std::wstring HashMismatchText(const std::wstring& expected, const std::wstring& received);
+std::wstring ExceededSizeText(uint64_t announced);
 
 // No limit on the bytes a try may receive.
 constexpr uint64_t kNoSizeCap = UINT64_MAX;
 
-// What a downloaded file must be before it may reach its destination: a ZIP
-// package, and the size and SHA-256 (lower-case hex) a manifest announced,
-// when it did. A try stops as soon as it receives more than that size.
+// What a downloaded file must be before it may reach its destination: the
+// size and SHA-256 (lower-case hex) a manifest announced, when it did, and
+// whatever else its caller checks. A try stops as soon as it receives more
+// than that size.
 struct ExpectedFile {
-    bool zipPackage = false;
     bool sizeKnown = false;
     uint64_t size = 0;
     std::wstring sha256{};
+    // What the file must pass besides its size and hash (a package's ZIP
+    // check, say); empty when nothing more is asked. False with the
+    // refusal's text in error.
+    std::function<bool(const std::wstring& path, std::wstring& error)> accept{};
 };
 
 // One try of one backend. result is "PASS" or the try's error text.

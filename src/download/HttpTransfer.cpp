@@ -2,8 +2,7 @@
 
 #include <vector>
 
-#include "download/DownloadRules.h"
-#include "manifest/Authenticity.h"
+#include "download/Downloader.h"
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 

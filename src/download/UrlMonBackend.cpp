@@ -6,8 +6,6 @@
 #include <urlmon.h>
 
 #include "download/Downloader.h"
-#include "download/DownloadRules.h"
-#include "manifest/Authenticity.h"
 #include "platform/FileSystem.h"
 
 namespace orv {

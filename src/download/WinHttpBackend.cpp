@@ -1,6 +1,5 @@
 // The first network backend: one synchronous WinHTTP GET streamed to disk.
 #include "download/Downloader.h"
-#include "download/DownloadRules.h"
 #include "download/HttpTransfer.h"
 #include "download/WinHttpHandle.h"
 #include "platform/FileSystem.h"

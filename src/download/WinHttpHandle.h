@@ -6,4 +6,8 @@
 
 #include "platform/Handles.h"
 
+namespace orv {
+
 using UniqueWinHttpHandle = UniqueResource<NullHandleTraits<HINTERNET, &::WinHttpCloseHandle>>;
+
+} // namespace orv

@@ -2,7 +2,6 @@
 // the system's own Internet settings, which helps behind proxies WinHTTP
 // does not know about.
 #include "download/Downloader.h"
-#include "download/DownloadRules.h"
 #include "download/HttpTransfer.h"
 #include "download/WinInetHandle.h"
 #include "platform/FileSystem.h"

@@ -6,4 +6,8 @@
 
 #include "platform/Handles.h"
 
+namespace orv {
+
 using UniqueInternetHandle = UniqueResource<NullHandleTraits<HINTERNET, &::InternetCloseHandle>>;
+
+} // namespace orv

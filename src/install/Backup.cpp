@@ -4,11 +4,12 @@
 #include <cwctype>
 #include <vector>
 
-#include "install/InstallRules.h"
 #include "install/Installer.h"
 #include "log/TraceLog.h"
 #include "ui/ProgressWindow.h"
 #include "zip/PathSafety.h"
+
+namespace orv {
 
 namespace {
 
@@ -35,8 +36,6 @@ std::wstring LowerCase(std::wstring text)
 }
 
 } // namespace
-
-namespace orv {
 
 bool Installer::BackupDatabases(InstallResult& result)
 {

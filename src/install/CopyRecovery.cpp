@@ -1,9 +1,11 @@
 #include <windows.h>
 
-#include "install/InstallRules.h"
 #include "install/Installer.h"
 #include "log/TraceLog.h"
 #include "ui/ProgressWindow.h"
+#include "platform/InstallLayout.h"
+
+namespace orv {
 
 namespace {
 
@@ -51,8 +53,6 @@ void PauseWithPump(ProgressWindow& progress, uint32_t pauseMs)
 
 } // namespace
 
-namespace orv {
-
 // A run that was cut off between its copy and its rename left a side file
 // named after its own process id: ours would never meet it. Our own side
 // files never outlive their target's copy, so one look per folder sees all
@@ -62,9 +62,9 @@ void Installer::DeleteLeftSideFiles(const std::wstring& target)
     const std::wstring folder = ParentPath(target);
     auto left = leftSideFiles.find(folder);
     if (left == leftSideFiles.end()) {
-        left = leftSideFiles.emplace(folder, ListMatchingFiles(JoinPath(folder, L"*.orv-new-*"))).first;
+        left = leftSideFiles.emplace(folder, ListMatchingFiles(JoinPath(folder, std::wstring(L"*") + kInstallSideSuffix + L"*"))).first;
     }
-    const std::wstring prefix = FileNamePart(target) + L".orv-new-";
+    const std::wstring prefix = FileNamePart(target) + kInstallSideSuffix;
     for (const std::wstring& name : left->second) {
         if (StartsWithNoCase(name, prefix)) {
             DeleteFileIfPresent(JoinPath(folder, name));

@@ -1,135 +1,92 @@
 #include "install/Installer.h"
 
-#include <windows.h>
+#include <algorithm>
+#include <cstdio>
 
-#include "install/InstallRules.h"
-#include "log/TraceLog.h"
 #include "manifest/Version.h"
-#include "platform/Handles.h"
-#include "ui/ProgressWindow.h"
-#include "zip/PathSafety.h"
+#include "platform/InstallLayout.h"
+#include "platform/PathText.h"
 
 namespace orv {
 
-Installer::Installer(const std::wstring& installFolder, TraceLog& log, ProgressWindow& progress, bool dryRun)
-    : installFolder(installFolder), log(&log), progress(&progress), dryRun(dryRun)
+namespace {
+
+bool EndsWith(const std::wstring& text, const std::wstring& suffix)
 {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-ProgressTick Installer::Tick() const
+} // namespace
+
+bool IsUpdaterExecutableName(const std::wstring& path)
 {
-    ProgressWindow* window = progress;
-    return [window] { window->PumpMessages(); };
+    const std::wstring name = LowerAscii(FileNamePart(path));
+    return name == L"orvupdater.exe" || name == L"orvupdaterw7.exe";
 }
 
-InstallResult Installer::InstallPackage(const std::wstring& sourceFolder)
+std::wstring LowerAscii(std::wstring text)
 {
-    InstallResult result;
-    // Also in a dry run: what the run reports must match what a real run
-    // would meet, and the databases are worth a copy either way.
-    StopApplicationProcesses();
-    if (!databaseBackupDone) {
-        if (!BackupDatabases(result)) {
-            result.success = false;
-            log->Fail(L"Tarn database backup incomplete; this package was not installed.");
-            return result;
-        }
-        databaseBackupDone = true;
-    }
-    if (!DirectoryExists(sourceFolder)) {
-        result.success = false;
-        result.failedFiles.push_back(sourceFolder);
-        log->Fail(L"Install source directory is missing | " + sourceFolder);
-        return result;
-    }
-    InstallTree(sourceFolder, sourceFolder, result);
-    result.success = result.failedFiles.empty();
-    return result;
-}
-
-bool Installer::InstallTree(const std::wstring& root, const std::wstring& folder, InstallResult& result)
-{
-    WIN32_FIND_DATAW entry{};
-    UniqueFind find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
-    if (!find) {
-        const DWORD error = ::GetLastError();
-        result.failedFiles.push_back(folder);
-        log->Fail(L"Cannot enumerate install source | " + folder + L" | " + Win32ErrorText(error));
-        return false;
-    }
-    // A failure is recorded where it happens and the walk goes on, so one
-    // bad file never keeps the rest of the package out.
-    bool ok = true;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        const std::wstring full = JoinPath(folder, name);
-        // Links are never followed: they could lead anywhere on the machine.
-        const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (link) {
-                log->Warn(L"Reparse directory skipped | " + full);
-            } else if (!InstallTree(root, full, result)) {
-                ok = false;
-            }
-        } else if (link) {
-            log->Warn(L"Reparse file skipped | " + full);
-        } else if (!InstallFile(root, full, result)) {
-            ok = false;
-        }
-    } while (::FindNextFileW(find.Get(), &entry));
-    return ok;
-}
-
-bool Installer::InstallFile(const std::wstring& root, const std::wstring& full, InstallResult& result)
-{
-    const std::wstring relative = RelativeToRoot(full, root);
-    if (!IsSafeRelativePath(relative)) {
-        result.failedFiles.push_back(full);
-        log->Fail(L"Unsafe staged path rejected | " + relative);
-        return false;
-    }
-    std::wstring target = JoinPath(installFolder, relative);
-    if (IsUpdaterExecutableName(target)) {
-        // Whichever updater name the package uses, it must replace the copy
-        // that is actually running from this install folder.
-        const std::wstring running = GetModulePath();
-        if (EqualsNoCase(ParentPath(running), installFolder) && IsUpdaterExecutableName(running)) {
-            target = running;
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
         }
     }
-    // Reports are the users' own work once they exist.
-    if (EndsWithNoCase(relative, L".rpt") && FileExists(target)) {
-        log->Info(L"Protected report preserved; existing .rpt was not replaced | " + target);
-        return true;
-    }
-    progress->SetDetail(L"Installing " + relative);
-    if (!IsUpdaterExecutableName(target)) {
-        return CopyWithRecovery(full, target, result);
-    }
-    return InstallUpdaterExecutable(full, target, result);
+    return text;
 }
 
-bool Installer::InstallUpdaterExecutable(const std::wstring& incoming, const std::wstring& target,
-                                         InstallResult& result)
+uint32_t RetryPauseMs(uint32_t attempt)
 {
-    const ProgressTick tick = Tick();
-    if (!dryRun && !FilesEqual(incoming, target, tick) && !BackupExistingFile(target, result)) {
-        return false;
+    return attempt * 300;
+}
+
+std::wstring RelativeToRoot(const std::wstring& full, const std::wstring& root)
+{
+    const size_t start = full.find_first_not_of(L"\\/", std::min(root.size(), full.size()));
+    return start == std::wstring::npos ? std::wstring() : full.substr(start);
+}
+
+std::wstring RelativeToInstallFolder(const std::wstring& path, const std::wstring& installFolder)
+{
+    std::wstring root = installFolder;
+    if (!root.empty() && root.back() != L'\\') {
+        root += L'\\';
     }
-    StageSelfUpdate(incoming, target, result);
-    if (result.selfUpdateHandled || FilesEqual(incoming, target, tick)) {
-        return true;
+    return StartsWithNoCase(path, root) ? path.substr(root.size()) : std::wstring();
+}
+
+bool IsDatabaseFileName(const std::wstring& name)
+{
+    const std::wstring lower = LowerAscii(name);
+    return lower.compare(0, 3, L"orv") == 0 && (EndsWith(lower, L".accdb") || EndsWith(lower, L".mdb"));
+}
+
+std::wstring BackupFolderName(uint16_t year, uint16_t month, uint16_t day, uint32_t attempt)
+{
+    wchar_t date[16] = {};
+    std::swprintf(date, 16, L"%04u%02u%02u", static_cast<unsigned>(year), static_cast<unsigned>(month),
+                  static_cast<unsigned>(day));
+    std::wstring name = kBackupFolderPrefix + std::wstring(date);
+    if (attempt > 0) {
+        name += std::to_wstring(attempt);
     }
-    // Not staged: only a newer (or unversioned) updater left behind is a
-    // failure; an equal or older one just keeps the installed updater.
-    if (IncomingUpdaterMayReplace(GetFileVersionText(incoming), GetFileVersionText(target))) {
-        result.failedFiles.push_back(target);
-        return false;
-    }
-    return true;
+    return name;
+}
+
+bool IncomingUpdaterMayReplace(const std::wstring& incomingVersion, const std::wstring& installedVersion)
+{
+    bool bothValid = false;
+    const int order = CompareVersions(incomingVersion, installedVersion, &bothValid);
+    return !bothValid || order > 0;
+}
+
+std::wstring StagedExecutableName(uint32_t processId, uint32_t tick)
+{
+    return L"OrvUpdaterW7-" + ProcessTickStamp(processId, tick) + L".exe";
+}
+
+std::wstring ProcessTickStamp(uint32_t processId, uint32_t tick)
+{
+    return std::to_wstring(processId) + L"-" + std::to_wstring(tick);
 }
 
 } // namespace orv

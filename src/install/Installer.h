@@ -11,11 +11,11 @@
 
 #include "platform/FileSystem.h"
 
+namespace orv {
+
 class TraceLog;
 class ProgressWindow;
 struct ProductProfile;
-
-namespace orv {
 
 // The outcome of one package.
 struct InstallResult {
@@ -37,16 +37,20 @@ public:
     // the databases are backed up, then walks the tree.
     InstallResult InstallPackage(const std::wstring& sourceFolder);
 
+    // Whether a package brought a new updater that waits, staged, for the
+    // hand-over runs.
+    bool HasStagedUpdater() const { return !stagedExecutable.empty(); }
+
     // Starts the staged copy of the updater with "/selfreplace" after the run;
     // true when the helper process was started.
     bool LaunchSelfUpdateHelper(bool restartAfter, bool pendingReboot, const ProductProfile& profile);
 
+private:
     std::wstring installFolder;
     TraceLog* log;
     ProgressWindow* progress;
     bool dryRun;
-    // Filled by a successful staging of the updater's own executable; the
-    // session tests stagedExecutable to know a self-update waits.
+    // Filled by a successful staging of the updater's own executable.
     std::wstring stagedExecutable;
     std::wstring selfUpdateTarget;
     // The dated backup folder of this run, made on first use.
@@ -58,7 +62,6 @@ public:
     // there, read once: a search costs as much as the folder is long.
     std::map<std::wstring, std::vector<std::wstring>> leftSideFiles;
 
-private:
     bool InstallTree(const std::wstring& root, const std::wstring& folder, InstallResult& result);
     // One ordinary file of the walk, and the updater's own executable.
     bool InstallFile(const std::wstring& root, const std::wstring& full, InstallResult& result);
@@ -77,7 +80,50 @@ private:
     ProgressTick Tick() const;
 };
 
+// The installer's rules (Installer.cpp): no system calls, so they also build
+// natively.
+
 // True for "orvupdater.exe" and "orvupdaterw7.exe" in any letter case.
 bool IsUpdaterExecutableName(const std::wstring& path);
+
+// Lower-cases the ASCII letters only: every name the installer compares
+// this way is ASCII.
+std::wstring LowerAscii(std::wstring text);
+
+// How many times one file is tried before it is left to the next restart.
+constexpr uint32_t kCopyAttempts = 4;
+
+// The pause after a failed attempt grows with each attempt (300 ms steps),
+// giving a program that was asked to close time to let go of the file.
+uint32_t RetryPauseMs(uint32_t attempt);
+
+// The part of full below root, without leading separators.
+std::wstring RelativeToRoot(const std::wstring& full, const std::wstring& root);
+
+// The path of an installed file relative to the install folder; empty when
+// the file is not below it.
+std::wstring RelativeToInstallFolder(const std::wstring& path, const std::wstring& installFolder);
+
+// "orv*.accdb" and "orv*.mdb" in any letter case: the application's
+// database files, which are backed up before the first package of a run.
+bool IsDatabaseFileName(const std::wstring& name);
+
+// "Tarn" + yyyymmdd for attempt 0; later attempts append the attempt number,
+// so an earlier run's backup of the same day is never mixed with this one.
+std::wstring BackupFolderName(uint16_t year, uint16_t month, uint16_t day, uint32_t attempt);
+constexpr uint32_t kBackupFolderAttempts = 1000;
+
+// Whether an updater executable from a package may replace the installed
+// one: always, unless both carry a valid version and the incoming one is not
+// newer. A missing or unreadable version forbids nothing, because the files
+// are known to differ.
+bool IncomingUpdaterMayReplace(const std::wstring& incomingVersion, const std::wstring& installedVersion);
+
+// "OrvUpdaterW7-<pid>-<tick>.exe": new for every staging, so a staged copy
+// that is still running never blocks the next one.
+std::wstring StagedExecutableName(uint32_t processId, uint32_t tick);
+
+// "<pid>-<tick>": makes the names of staged copies unique per run and call.
+std::wstring ProcessTickStamp(uint32_t processId, uint32_t tick);
 
 } // namespace orv

@@ -3,12 +3,10 @@
 // that completes them afterwards.
 #include <string>
 
+namespace orv {
+
 class TraceLog;
 struct ProductProfile;
-
-extern const wchar_t kRebootStageFolderName[];   // ".orvw7-reboot-pending"
-extern const wchar_t kPendingStateFileName[];    // "pending-updater-w7.xml"
-extern const wchar_t kStateFileName[];           // "updater-w7.xml"
 
 // Process id and tick count, "pid-tick", both decimal.
 std::wstring MakeProcessTickStamp();
@@ -23,3 +21,5 @@ void RegisterRunOnce(const std::wstring& installFolder, const ProductProfile& pr
 
 // Restarts Windows in 10 seconds through the system's shutdown command.
 void RequestRestart(TraceLog& log);
+
+} // namespace orv

@@ -12,7 +12,9 @@
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 #include "platform/Launch.h"
-#include "selfupdate/SelfUpdate.h"
+#include "platform/InstallLayout.h"
+
+namespace orv {
 
 namespace {
 
@@ -25,9 +27,9 @@ const wchar_t kRestartParameters[] = L"/r /f /t 10 /c \"ORV update will finish a
 
 void PromotePendingManifest(const std::wstring& installFolder, TraceLog& log)
 {
-    const std::wstring pending = JoinPath(installFolder, kPendingStateFileName);
-    const std::wstring state = JoinPath(installFolder, kStateFileName);
-    const std::wstring stage = JoinPath(installFolder, kRebootStageFolderName);
+    const std::wstring pending = PendingStateFilePath(installFolder);
+    const std::wstring state = StateFilePath(installFolder);
+    const std::wstring stage = RebootStageFolderPath(installFolder);
     if (!FileExists(pending)) {
         return;
     }
@@ -39,7 +41,7 @@ void PromotePendingManifest(const std::wstring& installFolder, TraceLog& log)
     }
     // A staged updater not yet swapped in: the pending state names its
     // package, whose executable is not in place.
-    if (DirectoryHasEntries(JoinPath(installFolder, kSelfUpdateStageFolderName))) {
+    if (DirectoryHasEntries(SelfUpdateStageFolderPath(installFolder))) {
         log.Warn(L"Self-update replacement still pending; pending updater-w7.xml was not promoted.");
         return;
     }
@@ -91,3 +93,5 @@ void RequestRestart(TraceLog& log)
     // The restart happens without us: nothing to wait for.
     log.Warn(L"Windows restart requested in 10 seconds for pending file replacement.");
 }
+
+} // namespace orv

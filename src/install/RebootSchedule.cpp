@@ -1,20 +1,16 @@
 #include <windows.h>
 
-#include "install/InstallRules.h"
 #include "install/Installer.h"
 #include "install/Reboot.h"
 #include "log/TraceLog.h"
+#include "platform/InstallLayout.h"
 
-const wchar_t kRebootStageFolderName[] = L".orvw7-reboot-pending";
-const wchar_t kPendingStateFileName[] = L"pending-updater-w7.xml";
-const wchar_t kStateFileName[] = L"updater-w7.xml";
+namespace orv {
 
 std::wstring MakeProcessTickStamp()
 {
     return ProcessTickStamp(::GetCurrentProcessId(), ::GetTickCount());
 }
-
-namespace orv {
 
 bool Installer::ScheduleAtReboot(const std::wstring& source, const std::wstring& target, InstallResult& result)
 {
@@ -22,7 +18,7 @@ bool Installer::ScheduleAtReboot(const std::wstring& source, const std::wstring&
     if (IsUpdaterExecutableName(target) || dryRun) {
         return false;
     }
-    const std::wstring stage = JoinPath(installFolder, kRebootStageFolderName);
+    const std::wstring stage = RebootStageFolderPath(installFolder);
     if (!CreateDirectories(stage)) {
         return false;
     }

@@ -1,11 +1,14 @@
 #pragma once
 // The run's plain-text trace: one line per event, appended with its own
-// open, write, flush and close so that every line is on disk at once.
+// open, write, flush and close so that every line is on disk at once. The
+// line's text (TraceLog.cpp) is pure; the file is TraceLogWin.cpp.
 #include <cstdint>
 #include <exception>
 #include <string>
 
 struct _SYSTEMTIME;
+
+namespace orv {
 
 // Local time as YYYY-MM-DD HH:MM:SS.mmm.
 std::wstring FormatTimestamp(const _SYSTEMTIME& time);
@@ -13,9 +16,6 @@ std::wstring FormatTimestamp(const _SYSTEMTIME& time);
 // Builds one line without its CR LF: level | Seq=n | timestamp | message.
 std::wstring FormatTraceLine(const std::wstring& level, uint32_t sequence, const std::wstring& timestamp,
                              const std::wstring& message);
-
-extern const wchar_t kTraceFileName[];
-extern const wchar_t kTraceFallbackFileName[];
 
 class TraceLog {
 public:
@@ -29,3 +29,5 @@ public:
     void Fail(const std::wstring& message);
     void FailException(const std::wstring& component, const std::exception& error);
 };
+
+} // namespace orv

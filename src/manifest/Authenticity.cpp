@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace orv {
+
 const wchar_t kSignatureMissingText[] = L"Manifest signature updater.xml.sig is missing or empty.";
 const wchar_t kSignatureMismatchText[] = L"Manifest signature does not match the publisher's key.";
 const wchar_t kSerialInvalidText[] = L"Manifest serial is missing or invalid.";
@@ -147,18 +149,6 @@ bool ParseIsoDate(const std::wstring& text, uint32_t& dayNumber)
     return true;
 }
 
-std::wstring LowerHex(const unsigned char* bytes, size_t size)
-{
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    text.reserve(size * 2);
-    for (size_t i = 0; i < size; ++i) {
-        text.push_back(kDigits[bytes[i] >> 4]);
-        text.push_back(kDigits[bytes[i] & 0x0F]);
-    }
-    return text;
-}
-
 ManifestSeal ReadManifestSeal(const std::wstring& documentText)
 {
     ManifestSeal seal;
@@ -201,18 +191,4 @@ std::wstring CheckSignedEntries(const PackageList& list)
     return std::wstring();
 }
 
-std::wstring SizeMismatchText(uint64_t expected, uint64_t received)
-{
-    return L"Package size mismatch: expected " + std::to_wstring(expected) + L" bytes, received " +
-           std::to_wstring(received) + L" bytes.";
-}
-
-std::wstring HashMismatchText(const std::wstring& expected, const std::wstring& received)
-{
-    return L"Package SHA-256 mismatch: expected " + expected + L", received " + received + L".";
-}
-
-std::wstring ExceededSizeText(uint64_t announced)
-{
-    return L"Download exceeded the announced size of " + std::to_wstring(announced) + L" bytes.";
-}
+} // namespace orv

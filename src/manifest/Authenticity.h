@@ -1,13 +1,19 @@
 #pragma once
-// The rules of signed manifests that need no system calls: the signature's
-// encoding, the serial and expiry of a manifest, the package attributes and
-// the texts of every refusal. No Windows headers here, so these can also be
-// built natively.
+// Manifests of a build with a publisher's key: accepted only with a valid
+// signature of their exact bytes, a serial no older than the highest one
+// accepted before, a date they are still good for, and every package's size
+// and hash. A build without a key reads manifests as they come.
+// The rules (Authenticity.cpp) need no system calls: the signature's
+// encoding, the serial and expiry, the package attributes and the texts of
+// every refusal; they also build natively. Reading the files and checking
+// the signature with the system's cryptography is AuthenticityWin.cpp.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "manifest/Manifest.h"
+
+namespace orv {
 
 extern const wchar_t kSignatureMissingText[];
 extern const wchar_t kSignatureMismatchText[];
@@ -25,8 +31,6 @@ bool ParseDecimal64(const std::wstring& text, uint64_t& value);
 bool ParseSha256Hex(const std::wstring& text, std::wstring& lowerHex);
 // "YYYY-MM-DD" naming a real calendar day, as the number YYYYMMDD.
 bool ParseIsoDate(const std::wstring& text, uint32_t& dayNumber);
-
-std::wstring LowerHex(const unsigned char* bytes, size_t size);
 
 // The serial and expiry a manifest's version start tag carries.
 struct ManifestSeal {
@@ -47,7 +51,19 @@ std::wstring CheckManifestSeal(const ManifestSeal& seal, uint64_t acceptedSerial
 // otherwise the text naming the first that does not.
 std::wstring CheckSignedEntries(const PackageList& list);
 
-// The refusals of a downloaded package.
-std::wstring SizeMismatchText(uint64_t expected, uint64_t received);
-std::wstring HashMismatchText(const std::wstring& expected, const std::wstring& received);
-std::wstring ExceededSizeText(uint64_t announced);
+class TraceLog;
+
+// The signature's file beside a manifest's.
+std::wstring SignaturePathOf(const std::wstring& manifestPath);
+
+// Reads the manifest at manifestPath into list, authenticated when the build
+// has a key; serial is the accepted manifest's serial (0 without a key).
+// False with the reason in error.
+bool ReadAuthenticManifest(const std::wstring& manifestPath, const std::wstring& installPath, PackageList& list,
+                           uint64_t& serial, std::wstring& error);
+
+// Keeps serial as the highest accepted one in the install folder: the file
+// only ever moves upward.
+void RecordAcceptedSerial(const std::wstring& installPath, uint64_t serial, TraceLog& log);
+
+} // namespace orv

@@ -7,6 +7,8 @@
 #include "platform/Handles.h"
 #include "platform/ProgramInfo.h"
 
+namespace orv {
+
 const wchar_t* const kCandidateExtensions[13] = {L".exe",  L".dll",  L".json", L".accdb", L".mdb",
                                                  L".rpt",  L".xlsx", L".xlsm", L".xls",   L".pdf",
                                                  L".chm",  L".config", L".xml"};
@@ -106,3 +108,5 @@ std::wstring GetInstalledVersion(const std::wstring& packageName, const std::wst
     }
     return file.empty() ? std::wstring() : VersionOrPresent(file);
 }
+
+} // namespace orv

@@ -3,6 +3,8 @@
 // stem (its file name without the last extension) inside the install folder.
 #include <string>
 
+namespace orv {
+
 // Candidate files of a package, tried in this order: stem + extension.
 extern const wchar_t* const kCandidateExtensions[13];
 
@@ -17,3 +19,5 @@ bool IsPackageInstalled(const std::wstring& packageName, const std::wstring& ins
 // "0.0.0.0" when that file carries none, empty when nothing of the package
 // is present.
 std::wstring GetInstalledVersion(const std::wstring& packageName, const std::wstring& installFolder);
+
+} // namespace orv

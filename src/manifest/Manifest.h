@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace orv {
+
 struct PackageEntry {
     std::wstring name;
     std::wstring version;
@@ -104,3 +106,5 @@ bool WriteStateFile(const std::wstring& path, const PackageList& list, std::wstr
 // (UTF-8) becomes the error text, anything else a fixed text. Returns the
 // work's own result when nothing escapes it.
 bool RunGuardedManifestRead(const std::function<bool(std::wstring& error)>& work, std::wstring& error);
+
+} // namespace orv

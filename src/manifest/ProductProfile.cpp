@@ -8,6 +8,8 @@
 #include "manifest/Manifest.h"
 #include "platform/PathText.h"
 
+namespace orv {
+
 namespace {
 
 const wchar_t kServerPath[] = L"/fl/dfile/download/";
@@ -86,9 +88,9 @@ std::vector<std::wstring> BuildServerListForHosts(const std::wstring& serverOver
     return servers;
 }
 
-std::vector<std::wstring> BuildServerList(const RunOptions& options, const ProductProfile& profile)
+std::vector<std::wstring> BuildServerList(const std::wstring& serverOverride, const ProductProfile& profile)
 {
-    return BuildServerListForHosts(options.serverUrl, profile,
+    return BuildServerListForHosts(serverOverride, profile,
                                    {ORV_UPDATE_HOST_1, ORV_UPDATE_HOST_2, ORV_UPDATE_HOST_3});
 }
 
@@ -110,3 +112,5 @@ std::wstring EscapeBlanksOnly(const std::wstring& name)
     }
     return out;
 }
+
+} // namespace orv

@@ -2,12 +2,12 @@
 // Which product of the suite a run updates, and the update servers it asks.
 // The profile table, server-base rules and server order are pure; resolving
 // a profile (it looks into the install folder) and escaping a package name
-// for a URL are platform calls kept in ProductProfilePlatform.cpp.
+// for a URL are platform calls kept in ProductProfileWin.cpp.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "app/RunOptions.h"
+namespace orv {
 
 struct ProductProfile {
     int32_t kind = 1;
@@ -26,9 +26,9 @@ ProductProfile ProfileForKind(int32_t kind);
 // folder), 1 for anything else.
 int32_t ProfileKindForKey(const std::wstring& key);
 
-// From options.product, or for an empty key from the main executables found
-// in options.installPath ("KDS_Lum.exe" before "RJKS.exe", files only).
-ProductProfile ResolveProductProfile(const RunOptions& options);
+// From the product key, or for an empty key from the main executables found
+// in the install folder ("KDS_Lum.exe" before "RJKS.exe", files only).
+ProductProfile ResolveProductProfile(const std::wstring& productKey, const std::wstring& installFolder);
 
 // A server base from user text: trimmed, without a trailing "updater.xml",
 // ending in "/" unless empty.
@@ -38,7 +38,7 @@ std::wstring NormalizeServerBase(const std::wstring& text);
 // normalised) and then each of the three hosts over HTTP, then over HTTPS,
 // each with the profile's folder. Empty and repeated (ASCII case ignored)
 // bases are left out.
-std::vector<std::wstring> BuildServerList(const RunOptions& options, const ProductProfile& profile);
+std::vector<std::wstring> BuildServerList(const std::wstring& serverOverride, const ProductProfile& profile);
 std::vector<std::wstring> BuildServerListForHosts(const std::wstring& serverOverride, const ProductProfile& profile,
                                                   const std::vector<std::wstring>& hosts);
 
@@ -48,3 +48,5 @@ std::wstring ManifestUrl(const std::wstring& serverBase);
 std::wstring PackageUrl(const std::wstring& serverBase, const std::wstring& packageName);
 // The fall-back escaping when the system escaper fails: blanks only.
 std::wstring EscapeBlanksOnly(const std::wstring& name);
+
+} // namespace orv

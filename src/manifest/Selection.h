@@ -1,15 +1,17 @@
 #pragma once
 // Which packages of the server manifest must be downloaded. A package is
 // skipped only when its files are present and the known version is at least
-// the server's; every doubtful case is selected.
+// the server's; every doubtful case is selected. The decision for one package
+// is pure (Selection.cpp); asking the install folder is SelectionWin.cpp.
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "manifest/Manifest.h"
 
+namespace orv {
+
 class TraceLog;
-class ProgressWindow;
 
 struct PackageDecision {
     bool selected = true;
@@ -32,10 +34,7 @@ struct SelectionProgress {
 
 // The server entries to download, as copies in server order, with one INFO
 // line per package.
-PackageList SelectPackagesWithProgress(const PackageList& serverList, const PackageList& localList,
-                                       const std::wstring& installFolder, TraceLog& log,
-                                       const SelectionProgress& progress);
-
-// The same, reporting to the run's progress window.
 PackageList SelectPackages(const PackageList& serverList, const PackageList& localList,
-                           const std::wstring& installFolder, TraceLog& log, ProgressWindow& window);
+                           const std::wstring& installFolder, TraceLog& log, const SelectionProgress& progress);
+
+} // namespace orv

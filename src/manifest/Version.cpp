@@ -5,6 +5,8 @@
 
 #include "platform/PathText.h"
 
+namespace orv {
+
 bool ParseVersion(const std::wstring& text, std::vector<uint64_t>& components)
 {
     components.clear();
@@ -66,3 +68,5 @@ int CompareVersions(const std::wstring& a, const std::wstring& b, bool* bothVali
     }
     return 0;
 }
+
+} // namespace orv

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace orv {
+
 // Parses one version text. On success fills components (most significant
 // first) and returns true; on any fault empties components and returns false.
 bool ParseVersion(const std::wstring& text, std::vector<uint64_t>& components);
@@ -19,3 +21,5 @@ int CompareVersions(const std::wstring& a, const std::wstring& b, bool* bothVali
 // The file version of an executable or library as "a.b.c.d", or an empty text
 // when the file is missing, unreadable or carries no version resource.
 std::wstring GetFileVersionText(const std::wstring& path);
+
+} // namespace orv

@@ -2,6 +2,8 @@
 
 #include "platform/PathText.h"
 
+namespace orv {
+
 namespace {
 
 const wchar_t kElevatedMarker[] = L"/elevated";
@@ -63,3 +65,5 @@ std::wstring BuildPostSelfUpdateParameters(const std::wstring& backup, const std
     return L"/postselfupdate /finishonly /selfbackup:" + QuoteArgument(backup) + L" /selfstage:" +
            QuoteArgument(staged) + Tail(installFolder, productId, restartAfter, pendingReboot);
 }
+
+} // namespace orv

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace orv {
+
 // True when one of the raw arguments is the "/elevated" marker (any case).
 bool HasElevatedMarker(const std::vector<std::wstring>& rawArguments);
 
@@ -26,3 +28,5 @@ std::wstring BuildSelfReplaceParameters(uint32_t waitPid, const std::wstring& st
 std::wstring BuildPostSelfUpdateParameters(const std::wstring& backup, const std::wstring& staged,
                                            const std::wstring& installFolder, const std::wstring& productId,
                                            bool restartAfter, bool pendingReboot);
+
+} // namespace orv

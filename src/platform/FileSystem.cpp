@@ -1,9 +1,15 @@
 #include "platform/FileSystem.h"
 
+#include <windows.h>
+#include <shlwapi.h>
+
 #include <algorithm>
 #include <cwctype>
 
 #include "platform/Handles.h"
+#include "platform/InstallLayout.h"
+
+namespace orv {
 
 namespace {
 
@@ -90,54 +96,6 @@ std::wstring GetTempFolder()
         return StripTrailingSeparators(GetModuleDirectory());
     }
     return StripTrailingSeparators(std::wstring(buffer.data(), length));
-}
-
-std::string WideToUtf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return std::string();
-    }
-    const int length = static_cast<int>(std::min<size_t>(text.size(), 0x7fffffff));
-    const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
-        return std::string();
-    }
-    std::string out(static_cast<size_t>(needed), '\0');
-    if (::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], needed, nullptr, nullptr) != needed) {
-        return std::string();
-    }
-    return out;
-}
-
-std::wstring Utf8ToWide(const void* data, size_t size)
-{
-    if (size == 0 || size > 0x7fffffff) {
-        return std::wstring();
-    }
-    const auto* bytes = static_cast<const char*>(data);
-    const int length = static_cast<int>(size);
-    UINT codePage = CP_UTF8;
-    DWORD flags = MB_ERR_INVALID_CHARS;
-    int needed = ::MultiByteToWideChar(codePage, flags, bytes, length, nullptr, 0);
-    if (needed <= 0) {
-        // Not UTF-8: older files and tools write the system ANSI code page.
-        codePage = CP_ACP;
-        flags = 0;
-        needed = ::MultiByteToWideChar(codePage, flags, bytes, length, nullptr, 0);
-        if (needed <= 0) {
-            return std::wstring();
-        }
-    }
-    std::wstring out(static_cast<size_t>(needed), L'\0');
-    if (::MultiByteToWideChar(codePage, flags, bytes, length, &out[0], needed) != needed) {
-        return std::wstring();
-    }
-    return out;
-}
-
-std::wstring Utf8ToWide(const std::string& bytes)
-{
-    return Utf8ToWide(bytes.data(), bytes.size());
 }
 
 bool FileExists(const std::wstring& path)
@@ -428,7 +386,7 @@ bool WriteFileDirect(const std::wstring& path, const void* data, size_t size, st
 bool WriteFileAtomic(const std::wstring& path, const std::wstring& text, std::wstring& error)
 {
     const std::string bytes = WideToUtf8(text);
-    const std::wstring side = path + L".new";
+    const std::wstring side = path + kDocumentSideSuffix;
     RemoveNonFolder(side);
     if (!WriteFileDirect(side, bytes.data(), bytes.size(), error)) {
         return false;
@@ -460,3 +418,15 @@ std::wstring Win32ErrorText(unsigned long code)
     }
     return text + L" (Win32 " + std::to_wstring(code) + L")";
 }
+
+std::wstring FileUrlFromPath(const std::wstring& path)
+{
+    DWORD length = static_cast<DWORD>(path.size() * 3 + 32);
+    std::vector<wchar_t> buffer(length, L'\0');
+    if (FAILED(::UrlCreateFromPathW(path.c_str(), buffer.data(), &length, 0))) {
+        return std::wstring();
+    }
+    return std::wstring(buffer.data());
+}
+
+} // namespace orv

@@ -1,5 +1,5 @@
 #pragma once
-// File, folder and text-encoding helpers over the Win32 file API. None keeps
+// File and folder helpers over the Win32 file API. None keeps
 // state, opens a window or logs. Failures are a false result plus an error
 // text where the signature has one; only ReadWholeFile raises.
 #include <cstddef>
@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "platform/PathText.h"
+#include "platform/TextEncoding.h"
+
+namespace orv {
 
 // Called while long operations work, so the caller can pump its window.
 // An empty tick is simply not called.
@@ -30,10 +33,6 @@ std::wstring FullPath(const std::wstring& path);
 std::wstring GetModulePath();
 std::wstring GetModuleDirectory();
 std::wstring GetTempFolder();
-
-std::string WideToUtf8(const std::wstring& text);
-std::wstring Utf8ToWide(const void* data, size_t size);
-std::wstring Utf8ToWide(const std::string& bytes);
 
 bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
@@ -59,5 +58,10 @@ ByteArray ReadWholeFile(const std::wstring& path);
 bool WriteFileDirect(const std::wstring& path, const void* data, size_t size, std::wstring& error);
 bool WriteFileAtomic(const std::wstring& path, const std::wstring& text, std::wstring& error);
 
+// A "file:" URL for a local path; empty when the system cannot make one.
+std::wstring FileUrlFromPath(const std::wstring& path);
+
 // The system's text for a Win32 error code followed by " (Win32 n)".
 std::wstring Win32ErrorText(unsigned long code);
+
+} // namespace orv

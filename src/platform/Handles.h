@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace orv {
+
 template <typename Traits>
 class UniqueResource {
 public:
@@ -82,3 +84,5 @@ using UniqueRegKey = UniqueResource<NullHandleTraits<HKEY, &::RegCloseKey>>;
 using UniqueLocalMemory = UniqueResource<NullHandleTraits<HLOCAL, &::LocalFree>>;
 using UniqueWindow = UniqueResource<NullHandleTraits<HWND, &::DestroyWindow>>;
 using UniqueGdiObject = UniqueResource<NullHandleTraits<HGDIOBJ, &::DeleteObject>>;
+
+} // namespace orv

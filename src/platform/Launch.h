@@ -1,15 +1,13 @@
 #pragma once
-// Starting other programs through the shell: the product's main executable,
-// an elevated copy of this program, and the helpers of the self-update.
+// The process primitives of every program start: the shell's start, and
+// finding the process that started this one.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "app/RunOptions.h"
 #include "platform/Handles.h"
 
-class TraceLog;
-struct ProductProfile;
+namespace orv {
 
 // What ShellExecuteExW is asked to do. The process handle it returns is
 // closed at once: nobody waits for the started program.
@@ -26,16 +24,10 @@ struct ShellStart {
 // error code in *error.
 bool StartWithShell(const ShellStart& start, unsigned long* error);
 
-// Proves the install folder takes new files. When it does not, starts an
-// elevated copy of this program (unless this run already is one) and
-// returns false: the current process must end.
-bool EnsureInstallFolderWritable(const RunOptions& options, TraceLog& log);
-
-// Starts the product's main executable from the install folder.
-bool LaunchMainApplication(const std::wstring& installFolder, const ProductProfile& profile, TraceLog& log);
-
 // The process with this id, opened so it can be waited for, when it may be
 // the one that started this process. Null when it has ended, or when the id
 // now belongs to a process created after this one: an ended process's id
 // can be handed out again at once, and that stranger is none of our business.
 UniqueHandle OpenStartingProcess(uint32_t processId);
+
+} // namespace orv

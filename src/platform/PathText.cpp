@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <cwctype>
 
+namespace orv {
+
 std::wstring TrimWhitespace(const std::wstring& text)
 {
     size_t begin = 0;
@@ -167,3 +169,5 @@ std::wstring QuoteArgument(const std::wstring& argument)
     out.push_back(L'"');
     return out;
 }
+
+} // namespace orv

@@ -3,6 +3,8 @@
 // so these can also be compiled natively (for fuzzing).
 #include <string>
 
+namespace orv {
+
 // Removes leading and trailing characters of the standard wide white-space class.
 std::wstring TrimWhitespace(const std::wstring& text);
 
@@ -31,3 +33,5 @@ bool IsRootPathText(const std::wstring& fullPath);
 // Quotes one argument so that the standard Windows command-line splitter
 // gives back exactly that argument. Always quoted, even when empty.
 std::wstring QuoteArgument(const std::wstring& argument);
+
+} // namespace orv

@@ -14,17 +14,14 @@
 #include "platform/CommandLines.h"
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
+#include "install/MainApplication.h"
 #include "platform/Launch.h"
+#include "platform/InstallLayout.h"
+#include "platform/ExitCodes.h"
+
+namespace orv {
 
 namespace {
-
-// Exit codes of the replacement run.
-constexpr int kReplaced = 0;
-constexpr int kIncompleteCommand = 31;
-constexpr int kCopyFailed = 32;
-constexpr int kBackupFailed = 33;
-constexpr int kMoveInFailed = 34;
-constexpr int kStartFailed = 35;
 
 // The old updater normally ends within moments of starting us; a minute is
 // the most we give it before trying anyway.
@@ -46,7 +43,7 @@ struct SideFiles {
 
 SideFiles SideFilesOf(const std::wstring& target)
 {
-    return {target + L".selfupdate-new", target + L".selfupdate-backup"};
+    return {target + kSelfUpdateNewSuffix, target + kSelfUpdateBackupSuffix};
 }
 
 bool MoveReplacing(const std::wstring& from, const std::wstring& to)
@@ -73,7 +70,7 @@ void RemoveStagedCopy(const std::wstring& stagedPath, const std::wstring& instal
 {
     DeleteWithRetries(stagedPath, kStageDeleteAttempts);
     const std::wstring stageFolder = ParentPath(stagedPath);
-    if (EqualsNoCase(stageFolder, JoinPath(installFolder, kSelfUpdateStageFolderName))) {
+    if (EqualsNoCase(stageFolder, SelfUpdateStageFolderPath(installFolder))) {
         DeleteMatchingFiles(JoinPath(stageFolder, L"*"));
     }
     if (DirectoryExists(stageFolder) && !DirectoryHasEntries(stageFolder)) {
@@ -98,7 +95,7 @@ std::wstring StagedCopyOf(const std::wstring& stageFolder, const std::wstring& r
     return std::wstring();
 }
 
-int RunPostSelfUpdateCleanup(const RunOptions& options, TraceLog& log)
+int RunPostSelfUpdateCleanup(const HandOverRun& options, TraceLog& log)
 {
     if (!options.selfBackup.empty()) {
         DeleteWithRetries(options.selfBackup, kBackupDeleteAttempts);
@@ -108,14 +105,14 @@ int RunPostSelfUpdateCleanup(const RunOptions& options, TraceLog& log)
     }
     PromotePendingManifest(options.installPath, log);
     log.Info(L"Self-update post-cleanup complete | Permanent updater is running.");
-    const ProductProfile profile = ResolveProductProfile(options);
+    const ProductProfile profile = ResolveProductProfile(options.product, options.installPath);
     if (options.restartAfter) {
         RegisterRunOnce(options.installPath, profile, log);
         RequestRestart(log);
     } else if (!options.pendingReboot && !options.noLaunch) {
         LaunchMainApplication(options.installPath, profile, log);
     }
-    return 0;
+    return kExitDone;
 }
 
 // The old updater holds its executable until it ends. A process that can
@@ -133,6 +130,26 @@ void WaitForOldUpdater(uint32_t processId)
     }
 }
 
+// Starts the freshly placed executable with "/postselfupdate /finishonly".
+bool LaunchPermanentUpdater(const HandOverRun& options, const std::wstring& backupPath, TraceLog& log)
+{
+    const ProductProfile profile = ResolveProductProfile(options.product, options.installPath);
+    ShellStart start;
+    start.verb = L"open";
+    start.file = options.target;
+    start.parameters = BuildPostSelfUpdateParameters(backupPath, options.source, options.installPath, profile.id,
+                                                     options.restartAfter, options.pendingReboot);
+    start.directory = ParentPath(options.target);
+    start.show = SW_HIDE;
+    start.mask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    unsigned long error = 0;
+    if (!StartWithShell(start, &error)) {
+        log.Fail(L"New updater launch failed after self replacement | " + Win32ErrorText(error));
+        return false;
+    }
+    return true;
+}
+
 // Puts the old executable back after a failed swap, so the install folder
 // always keeps a working updater: moved over the target, never after
 // deleting it, so there is one at every moment.
@@ -145,7 +162,7 @@ void RestoreOldUpdater(const std::wstring& target, const SideFiles& side)
     }
 }
 
-int MoveNewUpdaterIn(const RunOptions& options, const SideFiles& side, TraceLog& log)
+int MoveNewUpdaterIn(const HandOverRun& options, const SideFiles& side, TraceLog& log)
 {
     // Windows refuses to rename over a read-only file; its copy aside keeps
     // the old attributes for a restore.
@@ -162,21 +179,21 @@ int MoveNewUpdaterIn(const RunOptions& options, const SideFiles& side, TraceLog&
             // still running holds it): its copy aside is not needed.
             DeleteFileIfPresent(side.backup);
         }
-        return kMoveInFailed;
+        return kExitSelfReplaceMoveIn;
     }
     log.Info(L"Self-update replacement PASS | Target=" + options.target);
     if (!LaunchPermanentUpdater(options, side.backup, log)) {
         RestoreOldUpdater(options.target, side);
-        return kStartFailed;
+        return kExitSelfReplaceStart;
     }
-    return kReplaced;
+    return kExitDone;
 }
 
-int RunSelfReplacement(const RunOptions& options, TraceLog& log)
+int RunSelfReplacement(const HandOverRun& options, TraceLog& log)
 {
     if (options.source.empty() || options.target.empty() || !FileExists(options.source)) {
         log.Fail(L"Self-update command is incomplete or staged source is missing.");
-        return kIncompleteCommand;
+        return kExitSelfReplaceIncomplete;
     }
     WaitForOldUpdater(options.waitPid);
     const SideFiles side = SideFilesOf(options.target);
@@ -186,7 +203,7 @@ int RunSelfReplacement(const RunOptions& options, TraceLog& log)
     std::wstring error;
     if (!CopyFileVerified(options.source, side.fresh, error)) {
         log.Fail(L"Self-update replacement copy failed | " + error);
-        return kCopyFailed;
+        return kExitSelfReplaceCopy;
     }
     // Copied aside, not moved: moved, the install folder would hold no
     // updater until the new one is in, and a run cut off in between would
@@ -194,16 +211,16 @@ int RunSelfReplacement(const RunOptions& options, TraceLog& log)
     if (FileExists(options.target) && !CopyFileVerified(options.target, side.backup, error)) {
         log.Fail(L"Self-update backup move failed | " + error);
         DeleteFileIfPresent(side.fresh);
-        return kBackupFailed;
+        return kExitSelfReplaceBackup;
     }
     return MoveNewUpdaterIn(options, side, log);
 }
 
 } // namespace
 
-bool HandleSelfUpdateRun(const RunOptions& options, TraceLog& log, int& exitCode)
+bool HandleSelfUpdateRun(const HandOverRun& options, TraceLog& log, int& exitCode)
 {
-    exitCode = 0;
+    exitCode = kExitDone;
     if (options.postSelfUpdate) {
         exitCode = RunPostSelfUpdateCleanup(options, log);
         return true;
@@ -221,7 +238,7 @@ void TidyFinishedSelfUpdate(const std::wstring& installFolder)
     if (!EqualsNoCase(ParentPath(running), installFolder)) {
         return;
     }
-    const std::wstring stageFolder = JoinPath(installFolder, kSelfUpdateStageFolderName);
+    const std::wstring stageFolder = SelfUpdateStageFolderPath(installFolder);
     const std::wstring swapped = StagedCopyOf(stageFolder, running);
     if (!swapped.empty()) {
         DeleteFileIfPresent(SideFilesOf(running).backup);
@@ -232,21 +249,4 @@ void TidyFinishedSelfUpdate(const std::wstring& installFolder)
     }
 }
 
-bool LaunchPermanentUpdater(const RunOptions& options, const std::wstring& backupPath, TraceLog& log)
-{
-    const ProductProfile profile = ResolveProductProfile(options);
-    ShellStart start;
-    start.verb = L"open";
-    start.file = options.target;
-    start.parameters = BuildPostSelfUpdateParameters(backupPath, options.source, options.installPath, profile.id,
-                                                     options.restartAfter, options.pendingReboot);
-    start.directory = ParentPath(options.target);
-    start.show = SW_HIDE;
-    start.mask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    unsigned long error = 0;
-    if (!StartWithShell(start, &error)) {
-        log.Fail(L"New updater launch failed after self replacement | " + Win32ErrorText(error));
-        return false;
-    }
-    return true;
-}
+} // namespace orv

@@ -1,5 +1,7 @@
 #include "ui/ProgressMath.h"
 
+namespace orv {
+
 namespace {
 
 constexpr uint64_t kKibibyte = 1024;
@@ -69,3 +71,5 @@ unsigned QuestionBoxFlags(unsigned char defaultButtonCode)
 {
     return kQuestionBoxFlags | (static_cast<unsigned>(defaultButtonCode) << 8);
 }
+
+} // namespace orv

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace orv {
+
 // Both bars count in tenths of a percent: this position is a full bar.
 constexpr int kProgressBarMax = 1000;
 
@@ -46,3 +48,5 @@ constexpr unsigned kQuestionBoxFlags = 0x10024;
 constexpr unsigned kErrorBoxFlags = 0x10010;
 constexpr unsigned kInfoBoxFlags = 0x10040;
 unsigned QuestionBoxFlags(unsigned char defaultButtonCode);
+
+} // namespace orv

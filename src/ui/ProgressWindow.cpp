@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+namespace orv {
+
 namespace {
 
 constexpr wchar_t kTitle[] = L"OrvUpdaterW7";
@@ -254,3 +256,5 @@ void ProgressWindow::ShowInfo(const std::wstring& text)
     }
     ::MessageBoxW(window, text.c_str(), kTitle, kInfoBoxFlags);
 }
+
+} // namespace orv

@@ -10,6 +10,8 @@
 #include "platform/Handles.h"
 #include "ui/ProgressMath.h"
 
+namespace orv {
+
 class ProgressWindow {
 public:
     explicit ProgressWindow(bool silentRun);
@@ -30,6 +32,15 @@ public:
     void ShowError(const std::wstring& text);
     void ShowInfo(const std::wstring& text);
 
+    // Whether the user closed the window: the run stops at its next package.
+    bool CloseRequested() const { return closeRequested; }
+    // The top-level window; null when silent, not yet made, or closed.
+    HWND Handle() const { return window; }
+
+    // Class name of the top-level window.
+    static const wchar_t kWindowClass[];
+
+private:
     bool silent = false;
     bool closeRequested = false;
     HWND window = nullptr;
@@ -39,10 +50,6 @@ public:
     HWND downloadBar = nullptr;
     HWND overallBar = nullptr;
 
-    // Class name of the top-level window.
-    static const wchar_t kWindowClass[];
-
-private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int y, int height);
 
@@ -50,3 +57,5 @@ private:
     // they are destroyed, so it lives as long as the object.
     UniqueGdiObject font_;
 };
+
+} // namespace orv

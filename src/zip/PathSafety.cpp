@@ -1,5 +1,7 @@
 #include "zip/PathSafety.h"
 
+namespace orv {
+
 namespace {
 
 // Longest relative path we accept, in UTF-16 units. It leaves room below the
@@ -119,3 +121,5 @@ bool IsSafeRelativePath(const std::wstring& relativePath)
         start = end + 1;
     }
 }
+
+} // namespace orv

@@ -3,5 +3,9 @@
 // Windows headers.
 #include <string>
 
+namespace orv {
+
 bool IsSafeRelativePath(const std::wstring& relativePath);
 bool IsReservedDeviceName(const std::wstring& segment);
+
+} // namespace orv

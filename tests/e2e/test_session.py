@@ -175,11 +175,11 @@ def test_last_resort_handlers_record_what_escaped(install, tmp_path):
     box, = boxes.finish()
     message = "Unhandled C++ exception | Test fault: standard exception \u00e9"
     assert (box["text"], box["icon"]) == (message, "error")
-    first, second = orvtest.runs(install)[-2:]
-    assert first == [first[0]] and second[1:] == [("FAIL", "Global handler | Test fault: standard exception \u00e9")]
+    assert orvtest.runs(install)[-1][1:] == [("FAIL", "Global handler | Test fault: standard exception \u00e9")]
 
+    runs = len(orvtest.runs(install))
     assert run_updater("/silent", "/orvtest:throwother", "/installpath:" + winpath(install), exe=exe) == 91
-    assert orvtest.runs(install)[-1] == [orvtest.runs(install)[-1][0]], "no trace line for an unknown exception"
+    assert len(orvtest.runs(install)) == runs, "no trace line for an unknown exception"
 
     assert run_updater("/silent", "/orvtest:crash", "/installpath:" + winpath(install), exe=exe) == 0xC0000005 & 0xFF
 

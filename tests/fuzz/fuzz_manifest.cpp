@@ -5,6 +5,8 @@
 #include "FuzzSupport.h"
 #include "manifest/Manifest.h"
 
+using namespace orv;
+
 namespace {
 
 bool SameLists(const PackageList& a, const PackageList& b)

@@ -6,6 +6,8 @@
 #include "app/RunOptions.h"
 #include "platform/CommandLines.h"
 
+using namespace orv;
+
 namespace {
 
 // The documented splitting of arguments after the program name: blanks and

@@ -5,6 +5,8 @@
 #include "FuzzSupport.h"
 #include "zip/PathSafety.h"
 
+using namespace orv;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::wstring path = Utf16Units(data, size);

@@ -3,6 +3,8 @@
 #include "FuzzSupport.h"
 #include "platform/PathText.h"
 
+using namespace orv;
+
 namespace {
 
 bool EndsWith(const std::wstring& text, const std::wstring& suffix)

@@ -5,6 +5,8 @@
 #include "FuzzSupport.h"
 #include "manifest/Authenticity.h"
 
+using namespace orv;
+
 namespace {
 
 void AppendInteger(std::vector<uint8_t>& der, const unsigned char* scalar)

@@ -3,6 +3,8 @@
 #include "FuzzSupport.h"
 #include "manifest/Version.h"
 
+using namespace orv;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<std::wstring> texts = SplitUnits(Utf16Units(data, size), L'|');

@@ -28,6 +28,8 @@
 
 #include "platform/FileSystem.h"
 
+using namespace orv;
+
 namespace {
 
 constexpr int kPressNone = -1;

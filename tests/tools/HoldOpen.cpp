@@ -12,6 +12,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 
+using namespace orv;
+
 int wmain(int argc, wchar_t** argv)
 {
     const DWORD share = argc >= 4 ? std::wcstoul(argv[3], nullptr, 10) : 0;

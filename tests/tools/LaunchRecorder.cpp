@@ -8,6 +8,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 
+using namespace orv;
+
 int wmain()
 {
     wchar_t folder[MAX_PATH] = {};

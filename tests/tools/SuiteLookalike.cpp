@@ -12,6 +12,8 @@
 
 #include "platform/FileSystem.h"
 
+using namespace orv;
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 4 || std::wstring(argv[1]) != L"/window") {

@@ -10,6 +10,8 @@
 #include "app/SessionText.h"
 #include "platform/CommandLines.h"
 
+using namespace orv;
+
 TEST(SessionTextTest, LongListsAreCutAndNamesMadeSafe)
 {
     std::vector<orv::DownloadAttempt> attempts;

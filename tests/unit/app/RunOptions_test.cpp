@@ -8,6 +8,8 @@
 #include "app/RunOptions.h"
 #include "support/TestSupport.h"
 
+using namespace orv;
+
 namespace {
 
 RunOptions Parse(const std::wstring& tail)

@@ -12,12 +12,13 @@
 #include <regex>
 #include <sstream>
 
-#include "download/DownloadRules.h"
 #include "download/Downloader.h"
 #include "log/TraceLog.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 #include "ui/ProgressWindow.h"
+
+using namespace orv;
 
 namespace orv {
 
@@ -139,14 +140,14 @@ TEST_F(DownloadTest, FailedDownloadsLeaveTheDestinationAsItWas)
     };
     const struct {
         std::wstring url;
-        bool validateZip;
+        bool refuse; // the caller's own check refuses the file
         const wchar_t* tries; // a pattern of the tries as "backend=result; ..."
         const char* part; // what pkg.zip.part holds afterwards; null: no such file
     } cases[] = {
         // Every network try fails at the move onto the destination.
         {Server("http") + L"blob-3m.bin", false,
          L"WinHTTP=.* \\(Win32 5\\); WinINet=.* \\(Win32 5\\); URLMon=.* \\(Win32 5\\)", nullptr},
-        {local(L"text.zip"), true, L"LocalFile=ZIP validation failed: miniz rejected the ZIP central directory\\.",
+        {local(L"text.zip"), true, L"LocalFile=Refused by the caller\\.",
          "this is no zip archive"},
         {local(L"empty.zip"), false, L"LocalFile=Downloaded file is missing or empty\\.", ""},
         // The stale part file is removed before the try, which fails before making one.
@@ -157,7 +158,14 @@ TEST_F(DownloadTest, FailedDownloadsLeaveTheDestinationAsItWas)
         std::vector<DownloadAttempt> attempts;
         {
             UniqueFile holder = LockFile(dest);
-            EXPECT_FALSE(downloader.Download(c.url, dest, attempts, orv::ExpectedFile{c.validateZip}));
+            ExpectedFile expected;
+            if (c.refuse) {
+                expected.accept = [](const std::wstring&, std::wstring& error) {
+                    error = L"Refused by the caller.";
+                    return false;
+                };
+            }
+            EXPECT_FALSE(downloader.Download(c.url, dest, attempts, expected));
         }
         EXPECT_TRUE(std::regex_match(Tries(attempts), std::wregex(c.tries))) << Tries(attempts);
         EXPECT_EQ(ReadTestFile(dest), "previous") << c.url;
@@ -176,11 +184,11 @@ TEST(DownloadWindowTest, AWindowClosedDuringATryStopsTheLadderAfterIt)
     log.Open(temp.Path());
     ProgressWindow window(false);
     ASSERT_TRUE(window.Create());
-    ASSERT_TRUE(::PostMessageW(window.window, WM_CLOSE, 0, 0));
+    ASSERT_TRUE(::PostMessageW(window.Handle(), WM_CLOSE, 0, 0));
     orv::Downloader downloader(log, window);
     std::vector<DownloadAttempt> attempts;
     EXPECT_FALSE(downloader.Download(Server("http") + L"missing.xml", temp / L"x.xml", attempts, orv::ExpectedFile{}));
-    EXPECT_TRUE(window.closeRequested);
+    EXPECT_TRUE(window.CloseRequested());
     EXPECT_EQ(Tries(attempts), L"WinHTTP=HTTP status 404");
 }
 

@@ -3,9 +3,10 @@
 #include <string>
 #include <tuple>
 
-#include "install/InstallRules.h"
 #include "install/Installer.h"
-#include "install/ProcessRules.h"
+#include "install/Processes.h"
+
+using namespace orv;
 
 TEST(ProcessRulesTest, NamesCompareByWholeStemAndOnlySuiteOrInstallFolderProgramsAreStopped)
 {

@@ -11,6 +11,8 @@
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
+using namespace orv;
+
 TEST(TraceLogTest, LostLinesKeepTheirNumbersAndEveryExceptionGetsAText)
 {
     TempDir dir;

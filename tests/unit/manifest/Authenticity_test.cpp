@@ -5,6 +5,9 @@
 
 #include "ManifestTestSupport.h"
 #include "manifest/Authenticity.h"
+#include "platform/Crypto.h"
+
+using namespace orv;
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
+using namespace orv;
+
 namespace {
 
 std::string Utf16(const std::wstring& text, bool bigEndian = false)

@@ -5,6 +5,8 @@
 
 #include "manifest/Manifest.h"
 
+using namespace orv;
+
 // The list as one text: "name=version" per entry, " !" marking serverMissing, "; " between.
 inline std::wstring Describe(const PackageList& list)
 {

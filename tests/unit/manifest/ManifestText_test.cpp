@@ -5,6 +5,8 @@
 #include "ManifestTestSupport.h"
 #include "manifest/Manifest.h"
 
+using namespace orv;
+
 namespace {
 
 const std::wstring kNoVersionNode = L"The XML does not contain a <version> node.";

@@ -7,6 +7,8 @@
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
+using namespace orv;
+
 namespace {
 
 const wchar_t kOrv[] = L"1|orv|ORV|ORVW|Orvw_Lum.exe|Orvw_Lum.zip";
@@ -31,10 +33,7 @@ TEST(ProductProfileTest, AKeySelectsItsProfileAndAnEmptyOneLooksAtTheInstalledFi
         {L"", both.Path(), kKds},     {L" ", rjks.Path(), kRjks},        {L"", folders.Path(), kOrv},
     };
     for (const auto& c : cases) {
-        RunOptions options;
-        options.product = c.key;
-        options.installPath = c.folder;
-        const ProductProfile p = ResolveProductProfile(options);
+        const ProductProfile p = ResolveProductProfile(c.key, c.folder);
         EXPECT_EQ(std::to_wstring(p.kind) + L"|" + p.id + L"|" + p.name + L"|" + p.serverFolder + L"|" +
                       p.mainExecutable + L"|" + p.mainPackage, c.profile)
             << L"[" << c.key << L"] in " << c.folder;

@@ -8,6 +8,8 @@
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
+using namespace orv;
+
 TEST(DecidePackageTest, SkipsOnlyPresentPackagesThatAreAtLeastTheServersVersion)
 {
     // local record, installed, installed version, server version: selected, effective version

@@ -7,6 +7,8 @@
 
 #include "manifest/Version.h"
 
+using namespace orv;
+
 TEST(VersionTest, ParsesDecimalComponentsAndComparesWithZeroExtensionAndInvalidSidesAsOlder)
 {
     const std::pair<std::wstring, std::vector<uint64_t>> cases[] = {

@@ -11,6 +11,8 @@
 #include "platform/Launch.h"
 #include "support/TestSupport.h"
 
+using namespace orv;
+
 TEST(FileSystemTest, CreateDirectoriesStopsAtFilesInTheWayAndAtTheRootOfAMissingDrive)
 {
     TempDir dir;

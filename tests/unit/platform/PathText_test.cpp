@@ -4,6 +4,8 @@
 
 #include "platform/PathText.h"
 
+using namespace orv;
+
 TEST(PathTextTest, JoinParentNameAndStem)
 {
     const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> joins[] = {

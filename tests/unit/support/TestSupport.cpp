@@ -12,6 +12,8 @@
 
 #include "platform/FileSystem.h"
 
+using namespace orv;
+
 TempDir::TempDir()
 {
     static std::atomic<unsigned> counter{0};

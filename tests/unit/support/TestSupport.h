@@ -6,6 +6,8 @@
 
 #include "platform/Handles.h"
 
+using namespace orv;
+
 // A fresh, empty folder below the temporary folder, removed with everything
 // in it when the object goes away.
 class TempDir {

@@ -4,6 +4,8 @@
 
 #include "ui/ProgressMath.h"
 
+using namespace orv;
+
 TEST(ProgressMathTest, SizesBarPositionsAndTheDownloadLine)
 {
     const std::pair<uint64_t, const wchar_t*> cases[] = {

@@ -10,6 +10,8 @@
 
 #include "ui/ProgressWindow.h"
 
+using namespace orv;
+
 namespace {
 
 int ThreadWindowCount()
@@ -43,8 +45,13 @@ TEST(ProgressWindowTest, TextsUseTheMessageFontCloseAndQuitNeverEndTheRunAndASil
     DrainQueue();
     ProgressWindow ui(false);
     ASSERT_TRUE(ui.Create());
-    const std::pair<HWND, const wchar_t*> texts[] = {
-        {ui.statusText, L"Starting updater..."}, {ui.detailText, L""}, {ui.downloadText, L"Waiting for download..."}};
+    // The three text lines, in the order the window made them.
+    const HWND status = ::FindWindowExW(ui.Handle(), nullptr, L"STATIC", nullptr);
+    const HWND detail = ::FindWindowExW(ui.Handle(), status, L"STATIC", nullptr);
+    const std::pair<HWND, const wchar_t*> texts[] = {{status, L"Starting updater..."},
+                                                     {detail, L""},
+                                                     {::FindWindowExW(ui.Handle(), detail, L"STATIC", nullptr),
+                                                      L"Waiting for download..."}};
     for (const auto& t : texts) {
         wchar_t text[64] = {};
         ::GetWindowTextW(t.first, text, 64);
@@ -54,11 +61,11 @@ TEST(ProgressWindowTest, TextsUseTheMessageFontCloseAndQuitNeverEndTheRunAndASil
         EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName) << t.second;
         EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight) << t.second;
     }
-    const HWND window = ui.window;
+    const HWND window = ui.Handle();
     ASSERT_TRUE(::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0));
     ui.PumpMessages();
-    EXPECT_TRUE(ui.closeRequested);
-    EXPECT_TRUE(ui.window == nullptr && !::IsWindow(window));
+    EXPECT_TRUE(ui.CloseRequested());
+    EXPECT_TRUE(ui.Handle() == nullptr && !::IsWindow(window));
     EXPECT_FALSE(QueueHolds(WM_QUIT)) << "closing the window must not end the thread's work";
     // The run goes on reporting into the void.
     ui.SetStatus(L"Installing...");
@@ -77,9 +84,9 @@ TEST(ProgressWindowTest, TextsUseTheMessageFontCloseAndQuitNeverEndTheRunAndASil
     silent.BeginDownload();
     silent.SetDownloadProgress(1, 2);
     silent.EndDownload(true);
-    EXPECT_EQ(silent.window, nullptr);
+    EXPECT_EQ(silent.Handle(), nullptr);
     EXPECT_EQ(ThreadWindowCount(), 0);
-    EXPECT_FALSE(silent.closeRequested);
+    EXPECT_FALSE(silent.CloseRequested());
     EXPECT_TRUE(QueueHolds(WM_APP + 3) && QueueHolds(WM_QUIT));
     DrainQueue();
 
@@ -88,10 +95,10 @@ TEST(ProgressWindowTest, TextsUseTheMessageFontCloseAndQuitNeverEndTheRunAndASil
     ::PostThreadMessageW(::GetCurrentThreadId(), WM_APP + 7, 0, 0);
     ::PostQuitMessage(0);
     second.PumpMessages();
-    EXPECT_TRUE(second.closeRequested);
+    EXPECT_TRUE(second.CloseRequested());
     EXPECT_FALSE(QueueHolds(WM_QUIT)) << "the quit is consumed";
     EXPECT_FALSE(QueueHolds(WM_APP + 7)) << "everything else is dispatched";
-    EXPECT_TRUE(::IsWindow(second.window));
+    EXPECT_TRUE(::IsWindow(second.Handle()));
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include "zip/PathSafety.h"
 
+using namespace orv;
+
 TEST(PathSafetyTest, OnlyPlainRelativeNamesOfEverySegmentAreSafe)
 {
     std::wstring pairs; // a character outside the basic plane takes two units

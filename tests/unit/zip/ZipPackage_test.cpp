@@ -10,6 +10,9 @@
 #include "support/TestSupport.h"
 #include "ui/ProgressWindow.h"
 #include "zip/ZipPackage.h"
+#include "zip/ZipReader.h"
+
+using namespace orv;
 
 namespace {
 
@@ -38,9 +41,9 @@ TEST(ZipPackageTest, ExtractionKeepsTheWindowAliveAndWhatCannotBeOpenedEmptiedOr
     Package p;
     ProgressWindow window(false);
     ASSERT_TRUE(window.Create());
-    ASSERT_TRUE(::PostMessageW(window.window, WM_CLOSE, 0, 0));
-    EXPECT_TRUE(ExtractZipPackage(p.zip, p.dir / L"out", p.log, window, p.error)) << p.error;
-    EXPECT_TRUE(window.closeRequested && window.window == nullptr);
+    ASSERT_TRUE(::PostMessageW(window.Handle(), WM_CLOSE, 0, 0));
+    EXPECT_TRUE(ExtractZipPackage(p.zip, p.dir / L"out", p.log, [&window] { window.PumpMessages(); }, p.error)) << p.error;
+    EXPECT_TRUE(window.CloseRequested() && window.Handle() == nullptr);
     EXPECT_TRUE(ReadTestFile(p.dir / L"out\\dir\\b.bin") == p.body);
 
     // What cannot be opened, emptied or made is named.
@@ -57,10 +60,10 @@ TEST(ZipPackageTest, ExtractionKeepsTheWindowAliveAndWhatCannotBeOpenedEmptiedOr
     WriteTestFile(p.dir / L"out\\busy.txt", "held open by another program");
     {
         UniqueFile lock = LockFile(p.dir / L"out\\busy.txt");
-        EXPECT_FALSE(ExtractZipPackageWithPump(p.zip, p.dir / L"out", p.log, {}, p.error));
+        EXPECT_FALSE(ExtractZipPackage(p.zip, p.dir / L"out", p.log, {}, p.error));
         EXPECT_EQ(p.error, L"Cannot clean prior extraction directory: " + (p.dir / L"out"));
     }
-    EXPECT_FALSE(ExtractZipPackageWithPump(p.zip, p.dir / L"text.zip\\out", p.log, {}, p.error));
+    EXPECT_FALSE(ExtractZipPackage(p.zip, p.dir / L"text.zip\\out", p.log, {}, p.error));
     EXPECT_EQ(p.error, L"Cannot create extraction directory: " + (p.dir / L"text.zip\\out"));
 }
 

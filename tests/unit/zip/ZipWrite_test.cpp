@@ -8,6 +8,9 @@
 
 #include "support/TestSupport.h"
 #include "zip/ZipPackage.h"
+#include "zip/ZipReader.h"
+
+using namespace orv;
 
 TEST(ZipWriteTest, WritesEachPieceAtItsOffset)
 {

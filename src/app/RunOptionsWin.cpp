@@ -5,6 +5,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 
+namespace orv {
+
 void ParseCommandLineText(const std::wstring& commandLine, RunOptions& options)
 {
     options = RunOptions();
@@ -37,3 +39,5 @@ void ParseCommandLine(RunOptions& options)
 {
     ParseCommandLineText(::GetCommandLineW(), options);
 }
+
+} // namespace orv

@@ -1,16 +1,12 @@
 #include <windows.h>
 
-#include "install/InstallRules.h"
 #include "install/Installer.h"
 #include "log/TraceLog.h"
 #include "manifest/ProductProfile.h"
 #include "manifest/Version.h"
 #include "platform/CommandLines.h"
 #include "platform/Launch.h"
-#include "selfupdate/SelfUpdate.h"
-
-// Below the install folder, so the staged copy and its target share a volume.
-const wchar_t kSelfUpdateStageFolderName[] = L".orvupdaterw7-selfupdate";
+#include "platform/InstallLayout.h"
 
 namespace orv {
 
@@ -33,7 +29,8 @@ void Installer::StageSelfUpdate(const std::wstring& incoming, const std::wstring
         log->Info(L"Self-update DRYRUN | " + incoming + L" -> " + installed);
         return;
     }
-    const std::wstring stage = JoinPath(installFolder, kSelfUpdateStageFolderName);
+    // Below the install folder, so the staged copy and its target share a volume.
+    const std::wstring stage = SelfUpdateStageFolderPath(installFolder);
     if (!CreateDirectories(stage)) {
         log->Fail(L"Self-update stage directory failed | " + stage);
         return;

@@ -1,5 +1,4 @@
-// Test build only (CMake leaves this file out of the shipped exe): when the
-// fault sweep asks for it through the environment, every call of this
+// Linked only into the test programs: when the fault sweep asks for it through the environment, every call of this
 // program that changes the disk is counted in a journal shared by the whole
 // hand-over chain, and the process ends abruptly at the chosen step, as a
 // power cut or a killed process would end it. The product code stays as it
@@ -13,6 +12,10 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
+
+namespace orv {
+
+void ArmFaultPoints();
 
 namespace {
 
@@ -224,3 +227,5 @@ void ArmFaultPoints()
         PatchImports();
     }
 }
+
+} // namespace orv

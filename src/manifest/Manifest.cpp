@@ -7,6 +7,8 @@
 #include "manifest/Version.h"
 #include "platform/PathText.h"
 
+namespace orv {
+
 namespace {
 
 constexpr size_t kNpos = std::wstring::npos;
@@ -325,3 +327,5 @@ std::wstring BuildStateText(const PackageList& list)
     text += L"  </version>\r\n</Updater>\r\n";
     return text;
 }
+
+} // namespace orv

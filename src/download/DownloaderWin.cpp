@@ -3,20 +3,17 @@
 #include <windows.h>
 
 #include "download/Downloader.h"
-#include "download/DownloadRules.h"
 #include "log/TraceLog.h"
-#include "manifest/Authenticity.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 #include "ui/ProgressWindow.h"
-#include "zip/ZipPackage.h"
+#include "platform/InstallLayout.h"
 
 namespace orv {
 
 namespace {
 
-constexpr wchar_t kTemporarySuffix[] = L".part";
 constexpr wchar_t kLocalFileBackend[] = L"LocalFile";
 constexpr DWORD kPollMs = 50;
 
@@ -60,6 +57,16 @@ bool MatchesAnnouncement(const std::wstring& path, const ExpectedFile& expected,
 
 } // namespace
 
+Downloader::Downloader(TraceLog& traceLog, ProgressWindow& progressWindow) : log(traceLog), progress(progressWindow)
+{
+}
+
+void Downloader::StoreProgress(uint64_t received, uint64_t total)
+{
+    bytesReceived.store(ClampProgressCount(received));
+    bytesTotal.store(ClampProgressCount(total));
+}
+
 const Downloader::BackendEntry Downloader::kBackends[3] = {
     {L"WinHTTP",
      [](Downloader& self, const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error) {
@@ -81,7 +88,7 @@ bool Downloader::Download(const std::wstring& url, const std::wstring& destinati
     sizeCap = expected.sizeKnown ? expected.size : kNoSizeCap;
     // The destination is only ever written by the final move, so a failed
     // or interrupted download leaves the previous file as it was.
-    const std::wstring temporaryPath = destination + kTemporarySuffix;
+    const std::wstring temporaryPath = destination + kDownloadSideSuffix;
     CreateDirectories(ParentPath(destination));
 
     if (IsFileUrl(url)) {
@@ -98,7 +105,7 @@ bool Downloader::Download(const std::wstring& url, const std::wstring& destinati
     for (const BackendEntry& backend : kBackends) {
         // A closed window means the user wants out; the try under way was
         // allowed to finish, the next one is not started.
-        if (progress.closeRequested) {
+        if (progress.CloseRequested()) {
             return false;
         }
         DeleteFileIfPresent(temporaryPath);
@@ -165,12 +172,8 @@ bool FinishDownload(const std::wstring& temporaryPath, const std::wstring& desti
     if (!MatchesAnnouncement(temporaryPath, expected, error)) {
         return false;
     }
-    if (expected.zipPackage) {
-        std::wstring zipError;
-        if (!ValidateZipPackage(temporaryPath, zipError)) {
-            error = kZipValidationPrefix + zipError;
-            return false;
-        }
+    if (expected.accept && !expected.accept(temporaryPath, error)) {
+        return false;
     }
     // A read-only file from an earlier run must not block its replacement.
     if (FileExists(destination)) {

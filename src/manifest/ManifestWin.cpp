@@ -4,6 +4,8 @@
 #include "manifest/Manifest.h"
 #include "platform/FileSystem.h"
 
+namespace orv {
+
 // A BOM FF FE marks UTF-16LE; everything else, big-endian UTF-16 included, is
 // read as UTF-8 with or without its BOM.
 std::wstring DecodeManifestBytes(const ByteArray& bytes)
@@ -52,3 +54,5 @@ bool WriteStateFile(const std::wstring& path, const PackageList& list, std::wstr
 {
     return WriteFileAtomic(path, BuildStateText(list), error);
 }
+
+} // namespace orv

@@ -1,18 +1,19 @@
-#include "app/ManifestAuthentication.h"
+#include "manifest/Authenticity.h"
 
 #include <windows.h>
 
 #include <exception>
 
 #include "log/TraceLog.h"
-#include "manifest/Authenticity.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/PublisherKey.h"
+#include "platform/InstallLayout.h"
+
+namespace orv {
 
 namespace {
 
-const wchar_t kSerialFileName[] = L"updater-w7-serial.txt";
 // A DER P-256 signature is at most 72 bytes; anything much larger is not one.
 constexpr uint64_t kMaxSignatureBytes = 1024;
 
@@ -108,3 +109,5 @@ void RecordAcceptedSerial(const std::wstring& installPath, uint64_t serial, Trac
         log.Warn(L"Accepted manifest serial not recorded | " + path + L" | " + error);
     }
 }
+
+} // namespace orv

@@ -6,15 +6,17 @@
 #include "manifest/ProductProfile.h"
 #include "platform/FileSystem.h"
 
-ProductProfile ResolveProductProfile(const RunOptions& options)
+namespace orv {
+
+ProductProfile ResolveProductProfile(const std::wstring& productKey, const std::wstring& installFolder)
 {
-    int32_t kind = ProfileKindForKey(options.product);
+    int32_t kind = ProfileKindForKey(productKey);
     if (kind == 0) {
         // Without a key, the product whose main program is installed here.
         // Only files count: a folder of that name is not the program.
-        if (FileExists(JoinPath(options.installPath, L"KDS_Lum.exe"))) {
+        if (FileExists(JoinPath(installFolder, L"KDS_Lum.exe"))) {
             kind = 2;
-        } else if (FileExists(JoinPath(options.installPath, L"RJKS.exe"))) {
+        } else if (FileExists(JoinPath(installFolder, L"RJKS.exe"))) {
             kind = 3;
         } else {
             kind = 1;
@@ -35,3 +37,5 @@ std::wstring PackageUrl(const std::wstring& serverBase, const std::wstring& pack
     }
     return serverBase + EscapeBlanksOnly(packageName);
 }
+
+} // namespace orv

@@ -4,6 +4,8 @@
 
 #include "manifest/Version.h"
 
+namespace orv {
+
 std::wstring GetFileVersionText(const std::wstring& path)
 {
     DWORD ignored = 0;
@@ -28,3 +30,5 @@ std::wstring GetFileVersionText(const std::wstring& path)
            L"." + std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." +
            std::to_wstring(LOWORD(info->dwFileVersionLS));
 }
+
+} // namespace orv
