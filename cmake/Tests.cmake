@@ -124,6 +124,11 @@ if(ORV_PRODUCT_EXE)
             --objdump i686-w64-mingw32-objdump --version 27.0.0.4 ${ORV_PRODUCT_EXE})
 endif()
 
+# The structure of the sources: includes run down the layers, and pure rules
+# reach no Windows header.
+add_test(NAME package.layers COMMAND ${ORV_PYTHON} ${CMAKE_SOURCE_DIR}/tests/package/check_layers.py
+         ${CMAKE_SOURCE_DIR}/src)
+
 # End-to-end scenarios: the built exe under Wine against local servers, one
 # ctest entry per scenario file.
 file(GLOB ORV_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)

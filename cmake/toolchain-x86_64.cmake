@@ -1,11 +1,3 @@
 # 64-bit Windows build of the same sources; the tests run it under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(ORV_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${ORV_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ORV_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${ORV_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${ORV_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(ORV_ARCH x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

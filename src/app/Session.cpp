@@ -8,22 +8,11 @@ namespace orv {
 namespace {
 
 // The fields of the command line a hand-over run reads.
-HandOverRun HandOverOf(const RunOptions& options)
+HandOverRun HandOverOf(const RunOptions& o)
 {
-    HandOverRun run;
-    run.selfReplace = options.selfReplace;
-    run.postSelfUpdate = options.postSelfUpdate;
-    run.waitPid = options.waitPid;
-    run.source = options.source;
-    run.target = options.target;
-    run.selfBackup = options.selfBackup;
-    run.selfStage = options.selfStage;
-    run.installPath = options.installPath;
-    run.product = options.product;
-    run.restartAfter = options.restartAfter;
-    run.pendingReboot = options.pendingReboot;
-    run.noLaunch = options.noLaunch;
-    return run;
+    return HandOverRun{o.selfReplace,  o.postSelfUpdate, o.waitPid,     o.source,       o.target,
+                       o.selfBackup,   o.selfStage,      o.installPath, o.product,      o.restartAfter,
+                       o.pendingReboot, o.noLaunch};
 }
 
 void RunOrdinary(Session& session)

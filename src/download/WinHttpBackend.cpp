@@ -8,10 +8,11 @@ namespace orv {
 
 namespace {
 
-constexpr int kResolveTimeoutMs = 10000;
-constexpr int kConnectTimeoutMs = 10000;
-constexpr int kSendTimeoutMs = 15000;
-constexpr int kReceiveTimeoutMs = 60000;
+// WinHTTP's four time limits, in milliseconds.
+struct TimeLimits {
+    int resolve, connect, send, receive;
+};
+constexpr TimeLimits kTimeLimitsMs{10000, 10000, 15000, 60000};
 
 // Asks for gzip and deflate bodies where WinHTTP can unpack them itself.
 constexpr DWORD kDecompressionOption = 118;
@@ -47,7 +48,8 @@ bool Downloader::DownloadWinHttp(const std::wstring& url, const std::wstring& te
         error = Win32ErrorText(::GetLastError());
         return false;
     }
-    ::WinHttpSetTimeouts(session.Get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+    ::WinHttpSetTimeouts(session.Get(), kTimeLimitsMs.resolve, kTimeLimitsMs.connect, kTimeLimitsMs.send,
+                         kTimeLimitsMs.receive);
 
     UniqueWinHttpHandle connection(::WinHttpConnect(session.Get(), host.c_str(), parts.nPort, 0));
     if (!connection) {

@@ -8,6 +8,6 @@
 
 namespace orv {
 
-using UniqueWinHttpHandle = UniqueResource<NullHandleTraits<HINTERNET, &::WinHttpCloseHandle>>;
+using UniqueWinHttpHandle = UniqueResource<HandleTraits<HINTERNET, &::WinHttpCloseHandle>>;
 
 } // namespace orv

@@ -8,6 +8,6 @@
 
 namespace orv {
 
-using UniqueInternetHandle = UniqueResource<NullHandleTraits<HINTERNET, &::InternetCloseHandle>>;
+using UniqueInternetHandle = UniqueResource<HandleTraits<HINTERNET, &::InternetCloseHandle>>;
 
 } // namespace orv

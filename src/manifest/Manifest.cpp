@@ -204,100 +204,140 @@ std::wstring EscapeVersionText(const std::wstring& text)
     return out;
 }
 
-// A tolerant scanner, not an XML parser: it looks for the version element and
-// takes each child element as one package. Markup is searched in a lower-cased
-// copy (so names match in any case) while names and values are cut from the
-// original text at the same positions. Every search starts at or after the
-// previous one's end, or ends the scan, so the work is linear in the text.
-bool ParseManifestText(const std::wstring& text, PackageList& list, std::wstring& error)
-{
-    list.Clear();
-    std::wstring lower(text.size(), L'\0');
-    std::transform(text.begin(), text.end(), lower.begin(),
-                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))); });
+namespace {
 
-    const size_t open = text.size() < 8 ? kNpos : lower.find(L"<version");
+// What the scan of one document works on: the text, its lower-cased copy
+// (markup is searched there, so names match in any case, while names and
+// values are cut from the original at the same positions) and the part
+// between the version element's tags.
+struct ManifestScan {
+    const std::wstring& text;
+    std::wstring lower;
+    size_t contentStart = 0;
+    size_t contentEnd = 0;
+};
+
+// Step one: the content of the version element.
+bool LocateVersionContent(ManifestScan& scan, std::wstring& error)
+{
+    const size_t open = scan.text.size() < 8 ? kNpos : scan.lower.find(L"<version");
     if (open == kNpos) {
         error = kNoVersionNode;
         return false;
     }
-    const size_t openEnd = lower.find(L'>', open + 1);
+    const size_t openEnd = scan.lower.find(L'>', open + 1);
     if (openEnd == kNpos) {
         error = kVersionNodeIncomplete;
         return false;
     }
-    const size_t contentStart = openEnd + 1;
-    size_t contentEnd = lower.find(L"</version", contentStart);
-    if (contentEnd == kNpos) {
+    scan.contentStart = openEnd + 1;
+    scan.contentEnd = scan.lower.find(L"</version", scan.contentStart);
+    if (scan.contentEnd == kNpos) {
         error = kVersionNodeIncomplete;
         return false;
     }
+    return true;
+}
 
-    size_t position = contentStart;
+// The next element start at or after position inside the content: comments,
+// closing tags, declarations and stray "<" are passed over. kNpos at the end.
+size_t NextElementStart(const ManifestScan& scan, size_t position, size_t& nameEnd)
+{
     for (;;) {
         // contentEnd is itself a "<", so this search never runs past it.
-        const size_t lt = lower.find(L'<', position);
-        if (lt == kNpos || lt >= contentEnd) {
-            break;
+        const size_t lt = scan.lower.find(L'<', position);
+        if (lt == kNpos || lt >= scan.contentEnd) {
+            return kNpos;
         }
-        if (lower.compare(lt, 4, L"<!--") == 0) {
-            const size_t commentEnd = lower.find(L"-->", lt + 4);
+        if (scan.lower.compare(lt, 4, L"<!--") == 0) {
+            const size_t commentEnd = scan.lower.find(L"-->", lt + 4);
             if (commentEnd == kNpos) {
-                break;
+                return kNpos;
             }
             position = commentEnd + 3;
             continue;
         }
-        const wchar_t next = text[lt + 1];
-        if (next == L'!' || next == L'/' || next == L'?') {
-            position = lt + 1;
-            continue;
-        }
-        size_t nameEnd = lt + 1;
-        while (nameEnd < text.size() && IsNameCharacter(text[nameEnd])) {
+        const wchar_t next = scan.text[lt + 1];
+        nameEnd = lt + 1;
+        while (nameEnd < scan.text.size() && IsNameCharacter(scan.text[nameEnd])) {
             ++nameEnd;
         }
-        if (nameEnd == lt + 1) {
+        if (next == L'!' || next == L'/' || next == L'?' || nameEnd == lt + 1) {
             position = lt + 1;
             continue;
         }
-        const std::wstring name = text.substr(lt + 1, nameEnd - lt - 1);
-        const size_t gt = lower.find(L'>', nameEnd);
-        if (gt == kNpos || gt >= contentEnd) {
-            error = kIncompleteOpeningTag + name;
-            return false;
-        }
-        const std::wstring closingTag = L"</" + lower.substr(lt + 1, nameEnd - lt - 1) + L">";
-        const size_t close = lower.find(closingTag, gt + 1);
-        if (close == kNpos || close > contentEnd) {
-            error = kNoClosingTag + name;
-            return false;
-        }
-
-        if (close == contentEnd) {
-            // A package named like "version.zip" ends its own element here,
-            // not the list: the list goes on to the next "</version" when
-            // there is one, so such a package never hides those after it.
-            const size_t nextEnd = lower.find(L"</version", close + closingTag.size());
-            if (nextEnd != kNpos) {
-                contentEnd = nextEnd;
-            }
-        }
-
-        PackageEntry entry;
-        entry.name = name;
-        entry.serverMissing =
-            RangeContains(lower, nameEnd, gt, L"servermissing") && RangeContains(lower, nameEnd, gt, L"true");
-        entry.version = TrimWhitespace(DecodeEntities(text.substr(gt + 1, close - gt - 1)));
-        ReadEntryIntegrity(text.substr(nameEnd, gt - nameEnd), entry);
-        if (IsSafePackageName(entry)) {
-            MergeKeepNewer(list, entry);
-        }
-        // Anything nested inside the entry belongs to it; scanning goes on
-        // after its closing tag.
-        position = close + closingTag.size();
+        return lt;
     }
+}
 
+// One entry from its start tag at lt to its closing tag: added to list when
+// its name is safe. Returns where scanning goes on (after the closing tag,
+// so anything nested inside the entry belongs to it), or kNpos with error.
+size_t ReadEntry(ManifestScan& scan, size_t lt, size_t nameEnd, PackageList& list, std::wstring& error)
+{
+    const std::wstring name = scan.text.substr(lt + 1, nameEnd - lt - 1);
+    const size_t gt = scan.lower.find(L'>', nameEnd);
+    if (gt == kNpos || gt >= scan.contentEnd) {
+        error = kIncompleteOpeningTag + name;
+        return kNpos;
+    }
+    const std::wstring closingTag = L"</" + scan.lower.substr(lt + 1, nameEnd - lt - 1) + L">";
+    const size_t close = scan.lower.find(closingTag, gt + 1);
+    if (close == kNpos || close > scan.contentEnd) {
+        error = kNoClosingTag + name;
+        return kNpos;
+    }
+    if (close == scan.contentEnd) {
+        // A package named like "version.zip" ends its own element here, not
+        // the list: the list goes on to the next "</version" when there is
+        // one, so such a package never hides those after it.
+        const size_t nextEnd = scan.lower.find(L"</version", close + closingTag.size());
+        if (nextEnd != kNpos) {
+            scan.contentEnd = nextEnd;
+        }
+    }
+    PackageEntry entry;
+    entry.name = name;
+    entry.serverMissing = RangeContains(scan.lower, nameEnd, gt, L"servermissing") &&
+                          RangeContains(scan.lower, nameEnd, gt, L"true");
+    entry.version = TrimWhitespace(DecodeEntities(scan.text.substr(gt + 1, close - gt - 1)));
+    ReadEntryIntegrity(scan.text.substr(nameEnd, gt - nameEnd), entry);
+    if (IsSafePackageName(entry)) {
+        MergeKeepNewer(list, entry);
+    }
+    return close + closingTag.size();
+}
+
+// Step two: every child element of the version element, in document order.
+bool ReadEntries(ManifestScan& scan, PackageList& list, std::wstring& error)
+{
+    size_t position = scan.contentStart;
+    size_t nameEnd = 0;
+    for (size_t lt = NextElementStart(scan, position, nameEnd); lt != kNpos;
+         lt = NextElementStart(scan, position, nameEnd)) {
+        position = ReadEntry(scan, lt, nameEnd, list, error);
+        if (position == kNpos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// A tolerant scanner, not an XML parser: it looks for the version element and
+// takes each child element as one package. Every search starts at or after
+// the previous one's end, or ends the scan, so the work is linear in the text.
+bool ParseManifestText(const std::wstring& text, PackageList& list, std::wstring& error)
+{
+    list.Clear();
+    ManifestScan scan{text, std::wstring(text.size(), L'\0')};
+    std::transform(text.begin(), text.end(), scan.lower.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))); });
+    if (!LocateVersionContent(scan, error) || !ReadEntries(scan, list, error)) {
+        return false;
+    }
+    // Step three: a document whose entries were all unsafe names nothing.
     if (list.empty()) {
         error = kNoSafeEntries;
         return false;

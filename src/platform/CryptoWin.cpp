@@ -21,9 +21,9 @@ void CloseAlgorithm(BCRYPT_ALG_HANDLE handle)
     ::BCryptCloseAlgorithmProvider(handle, 0);
 }
 
-using UniqueAlgorithm = UniqueResource<NullHandleTraits<BCRYPT_ALG_HANDLE, &CloseAlgorithm>>;
-using UniqueHash = UniqueResource<NullHandleTraits<BCRYPT_HASH_HANDLE, &::BCryptDestroyHash>>;
-using UniqueKey = UniqueResource<NullHandleTraits<BCRYPT_KEY_HANDLE, &::BCryptDestroyKey>>;
+using UniqueAlgorithm = UniqueResource<HandleTraits<BCRYPT_ALG_HANDLE, &CloseAlgorithm>>;
+using UniqueHash = UniqueResource<HandleTraits<BCRYPT_HASH_HANDLE, &::BCryptDestroyHash>>;
+using UniqueKey = UniqueResource<HandleTraits<BCRYPT_KEY_HANDLE, &::BCryptDestroyKey>>;
 
 bool Succeeded(NTSTATUS status)
 {

@@ -44,45 +44,28 @@ private:
     Handle handle_;
 };
 
-// Kernel objects whose failure value is INVALID_HANDLE_VALUE (files).
-struct FileHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(Handle h) noexcept { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-    static void Close(Handle h) noexcept { ::CloseHandle(h); }
-};
-using UniqueFile = UniqueResource<FileHandleTraits>;
-
-// Kernel objects whose failure value is null (processes, threads, mutexes, events).
-struct KernelHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) noexcept { ::CloseHandle(h); }
-};
-using UniqueHandle = UniqueResource<KernelHandleTraits>;
-
-struct FindHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(Handle h) noexcept { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-    static void Close(Handle h) noexcept { ::FindClose(h); }
-};
-using UniqueFind = UniqueResource<FindHandleTraits>;
-
-// Handles whose failure value is null and that one function closes.
+// Handles that one function closes. Null never names an object, and neither
+// does INVALID_HANDLE_VALUE, the failure value of the calls that open files,
+// searches and snapshots: an owner holding either holds nothing.
 template <typename H, auto CloseFunction>
-struct NullHandleTraits {
+struct HandleTraits {
     using Handle = H;
     static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static bool IsValid(Handle h) noexcept
+    {
+        return h != nullptr && h != reinterpret_cast<Handle>(INVALID_HANDLE_VALUE);
+    }
     static void Close(Handle h) noexcept { CloseFunction(h); }
 };
 
-using UniqueRegKey = UniqueResource<NullHandleTraits<HKEY, &::RegCloseKey>>;
+// Files, processes, threads, mutexes, events and snapshots.
+using UniqueFile = UniqueResource<HandleTraits<HANDLE, &::CloseHandle>>;
+using UniqueHandle = UniqueFile;
+using UniqueFind = UniqueResource<HandleTraits<HANDLE, &::FindClose>>;
+using UniqueRegKey = UniqueResource<HandleTraits<HKEY, &::RegCloseKey>>;
 // Memory the system allocated with LocalAlloc on our behalf.
-using UniqueLocalMemory = UniqueResource<NullHandleTraits<HLOCAL, &::LocalFree>>;
-using UniqueWindow = UniqueResource<NullHandleTraits<HWND, &::DestroyWindow>>;
-using UniqueGdiObject = UniqueResource<NullHandleTraits<HGDIOBJ, &::DeleteObject>>;
+using UniqueLocalMemory = UniqueResource<HandleTraits<HLOCAL, &::LocalFree>>;
+using UniqueWindow = UniqueResource<HandleTraits<HWND, &::DestroyWindow>>;
+using UniqueGdiObject = UniqueResource<HandleTraits<HGDIOBJ, &::DeleteObject>>;
 
 } // namespace orv

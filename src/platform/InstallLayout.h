@@ -11,44 +11,44 @@ namespace orv {
 
 // State documents: the package state, the state that waits for a reboot,
 // and the earlier updater's state, which is read and never written.
-constexpr wchar_t kStateFileName[] = L"updater-w7.xml";
-constexpr wchar_t kPendingStateFileName[] = L"pending-updater-w7.xml";
-constexpr wchar_t kLegacyStateFileName[] = L"updater.xml";
+constexpr const wchar_t* kStateFileName = L"updater-w7.xml";
+constexpr const wchar_t* kPendingStateFileName = L"pending-updater-w7.xml";
+constexpr const wchar_t* kLegacyStateFileName = L"updater.xml";
 // The highest manifest serial accepted so far (signed manifests only).
-constexpr wchar_t kSerialFileName[] = L"updater-w7-serial.txt";
+constexpr const wchar_t* kSerialFileName = L"updater-w7-serial.txt";
 
 // Logs: the trace log in the install folder (or, when that takes no files,
 // its fall-back in the temporary folder) and the error log beside the exe.
-constexpr wchar_t kTraceFileName[] = L"updater-w7-trace.log";
-constexpr wchar_t kTraceFallbackFileName[] = L"OrvUpdaterW7-updater-trace.log";
-constexpr wchar_t kErrorLogFileName[] = L"OrvUpdaterW7-ErrorLog.txt";
+constexpr const wchar_t* kTraceFileName = L"updater-w7-trace.log";
+constexpr const wchar_t* kTraceFallbackFileName = L"OrvUpdaterW7-updater-trace.log";
+constexpr const wchar_t* kErrorLogFileName = L"OrvUpdaterW7-ErrorLog.txt";
 
 // The work folders of a run: the manifests fetched, the packages downloaded
 // and the trees extracted from them.
-constexpr wchar_t kWorkFolderName[] = L"AUPatch\\W7Standalone";
-constexpr wchar_t kManifestFolderName[] = L"manifest";
-constexpr wchar_t kDownloadFolderName[] = L"downloads";
-constexpr wchar_t kExtractFolderName[] = L"extract";
+constexpr const wchar_t* kWorkFolderName = L"AUPatch\\W7Standalone";
+constexpr const wchar_t* kManifestFolderName = L"manifest";
+constexpr const wchar_t* kDownloadFolderName = L"downloads";
+constexpr const wchar_t* kExtractFolderName = L"extract";
 
 // Stage folders: copies the system moves into place at the next start, and
 // the new updater while the hand-over runs put it in.
-constexpr wchar_t kRebootStageFolderName[] = L".orvw7-reboot-pending";
-constexpr wchar_t kSelfUpdateStageFolderName[] = L".orvupdaterw7-selfupdate";
+constexpr const wchar_t* kRebootStageFolderName = L".orvw7-reboot-pending";
+constexpr const wchar_t* kSelfUpdateStageFolderName = L".orvupdaterw7-selfupdate";
 
 // The file that proves the install folder takes new files.
-constexpr wchar_t kWriteTestFileName[] = L".orvupdaterw7-write-test";
+constexpr const wchar_t* kWriteTestFileName = L".orvupdaterw7-write-test";
 
 // Backup folders are this prefix and the date (BackupFolderName).
-constexpr wchar_t kBackupFolderPrefix[] = L"Tarn";
+constexpr const wchar_t* kBackupFolderPrefix = L"Tarn";
 
 // Side files: a new copy before its rename over the target (".orv-new-" and
 // the process id), a document before its rename, a download before it is
 // complete, and the updater's own executable while it is swapped.
-constexpr wchar_t kInstallSideSuffix[] = L".orv-new-";
-constexpr wchar_t kDocumentSideSuffix[] = L".new";
-constexpr wchar_t kDownloadSideSuffix[] = L".part";
-constexpr wchar_t kSelfUpdateNewSuffix[] = L".selfupdate-new";
-constexpr wchar_t kSelfUpdateBackupSuffix[] = L".selfupdate-backup";
+constexpr const wchar_t* kInstallSideSuffix = L".orv-new-";
+constexpr const wchar_t* kDocumentSideSuffix = L".new";
+constexpr const wchar_t* kDownloadSideSuffix = L".part";
+constexpr const wchar_t* kSelfUpdateNewSuffix = L".selfupdate-new";
+constexpr const wchar_t* kSelfUpdateBackupSuffix = L".selfupdate-backup";
 
 inline std::wstring StateFilePath(const std::wstring& installFolder)
 {

@@ -72,10 +72,10 @@ bool ProgressWindow::Create()
     if (window != nullptr) {
         return true;
     }
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof(controls);
-    controls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
-    ::InitCommonControlsEx(&controls);
+    INITCOMMONCONTROLSEX commonControls{};
+    commonControls.dwSize = sizeof(commonControls);
+    commonControls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
+    ::InitCommonControlsEx(&commonControls);
 
     const HINSTANCE module = ::GetModuleHandleW(nullptr);
     WNDCLASSEXW windowClass{};
@@ -99,13 +99,13 @@ bool ProgressWindow::Create()
         return false;
     }
 
-    statusText = CreateChild(L"STATIC", L"Starting updater...", 0, 25, 28);
-    detailText = CreateChild(L"STATIC", L"", SS_ENDELLIPSIS, 60, 36);
-    downloadText = CreateChild(L"STATIC", L"Waiting for download...", 0, 105, 22);
-    downloadBar = CreateChild(PROGRESS_CLASSW, L"", PBS_SMOOTH, 130, 20);
-    overallBar = CreateChild(PROGRESS_CLASSW, L"", PBS_SMOOTH, 185, 22);
-    ::SendMessageW(downloadBar, PBM_SETRANGE32, 0, kProgressBarMax);
-    ::SendMessageW(overallBar, PBM_SETRANGE32, 0, kProgressBarMax);
+    controls.statusText = CreateChild(L"STATIC", L"Starting updater...", 0, 25, 28);
+    controls.detailText = CreateChild(L"STATIC", L"", SS_ENDELLIPSIS, 60, 36);
+    controls.downloadText = CreateChild(L"STATIC", L"Waiting for download...", 0, 105, 22);
+    controls.downloadBar = CreateChild(PROGRESS_CLASSW, L"", PBS_SMOOTH, 130, 20);
+    controls.overallBar = CreateChild(PROGRESS_CLASSW, L"", PBS_SMOOTH, 185, 22);
+    ::SendMessageW(controls.downloadBar, PBM_SETRANGE32, 0, kProgressBarMax);
+    ::SendMessageW(controls.overallBar, PBM_SETRANGE32, 0, kProgressBarMax);
 
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
@@ -118,7 +118,7 @@ bool ProgressWindow::Create()
         // Stock objects belong to the system and are never deleted.
         font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
     }
-    for (HWND text : {statusText, detailText, downloadText}) {
+    for (HWND text : {controls.statusText, controls.detailText, controls.downloadText}) {
         ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
 
@@ -145,11 +145,7 @@ void ProgressWindow::Close()
         ::DestroyWindow(window);
     }
     window = nullptr;
-    statusText = nullptr;
-    detailText = nullptr;
-    downloadText = nullptr;
-    downloadBar = nullptr;
-    overallBar = nullptr;
+    controls = Controls{};
 }
 
 void ProgressWindow::PumpMessages()
@@ -170,63 +166,63 @@ void ProgressWindow::PumpMessages()
 
 void ProgressWindow::SetStatus(const std::wstring& text)
 {
-    if (silent || statusText == nullptr) {
+    if (silent || controls.statusText == nullptr) {
         return;
     }
-    ::SetWindowTextW(statusText, text.c_str());
+    ::SetWindowTextW(controls.statusText, text.c_str());
     PumpMessages();
 }
 
 void ProgressWindow::SetDetail(const std::wstring& text)
 {
-    if (silent || detailText == nullptr) {
+    if (silent || controls.detailText == nullptr) {
         return;
     }
-    ::SetWindowTextW(detailText, text.c_str());
+    ::SetWindowTextW(controls.detailText, text.c_str());
     PumpMessages();
 }
 
 void ProgressWindow::SetOverallProgress(int32_t done, int32_t total)
 {
-    if (silent || overallBar == nullptr) {
+    if (silent || controls.overallBar == nullptr) {
         return;
     }
-    ::SendMessageW(overallBar, PBM_SETPOS, static_cast<WPARAM>(OverallPosition(done, total)), 0);
+    ::SendMessageW(controls.overallBar, PBM_SETPOS, static_cast<WPARAM>(OverallPosition(done, total)), 0);
     PumpMessages();
 }
 
 void ProgressWindow::BeginDownload()
 {
-    if (silent || downloadBar == nullptr) {
+    if (silent || controls.downloadBar == nullptr) {
         return;
     }
-    ::SetWindowTextW(downloadText, L"Connecting to server...");
-    ::SendMessageW(downloadBar, PBM_SETPOS, 0, 0);
+    ::SetWindowTextW(controls.downloadText, L"Connecting to server...");
+    ::SendMessageW(controls.downloadBar, PBM_SETPOS, 0, 0);
     PumpMessages();
 }
 
 void ProgressWindow::SetDownloadProgress(uint32_t received, uint32_t total)
 {
-    if (silent || downloadBar == nullptr) {
+    if (silent || controls.downloadBar == nullptr) {
         return;
     }
     const int position = total == 0 ? SweepPosition(::GetTickCount()) : DownloadPosition(received, total);
-    ::SetWindowTextW(downloadText, DownloadLineText(received, total).c_str());
-    ::SendMessageW(downloadBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    ::SetWindowTextW(controls.downloadText, DownloadLineText(received, total).c_str());
+    ::SendMessageW(controls.downloadBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
     PumpMessages();
 }
 
 void ProgressWindow::EndDownload(bool succeeded)
 {
-    if (silent || downloadBar == nullptr) {
+    if (silent || controls.downloadBar == nullptr) {
         return;
     }
     if (succeeded) {
-        ::SetWindowTextW(downloadText, L"Download completed.");
-        ::SendMessageW(downloadBar, PBM_SETPOS, kProgressBarMax, 0);
+        ::SetWindowTextW(controls.downloadText, L"Download completed.");
+        ::SendMessageW(controls.downloadBar, PBM_SETPOS, kProgressBarMax, 0);
     } else {
-        ::SetWindowTextW(downloadText, L"Download attempt failed; trying next method...");
-        ::SendMessageW(downloadBar, PBM_SETPOS, 0, 0);
+        ::SetWindowTextW(controls.downloadText, L"Download attempt failed; trying next method...");
+        ::SendMessageW(controls.downloadBar, PBM_SETPOS, 0, 0);
     }
     PumpMessages();
 }

@@ -44,11 +44,11 @@ private:
     bool silent = false;
     bool closeRequested = false;
     HWND window = nullptr;
-    HWND statusText = nullptr;
-    HWND detailText = nullptr;
-    HWND downloadText = nullptr;
-    HWND downloadBar = nullptr;
-    HWND overallBar = nullptr;
+    // The window's lines and bars: made with it, gone with it.
+    struct Controls {
+        HWND statusText, detailText, downloadText, downloadBar, overallBar;
+    };
+    Controls controls{};
 
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int y, int height);

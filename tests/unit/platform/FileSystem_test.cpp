@@ -1,6 +1,5 @@
-// The platform helpers' safety limits, which no scenario can reach without
-// risking the machine: roots, links and drives that are not there, and a
-// process id that names another process than the one it was given for.
+// The file helpers' safety limits, which no scenario can reach without
+// risking the machine: roots, links and drives that are not there.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,7 +7,6 @@
 #include <string>
 
 #include "platform/FileSystem.h"
-#include "platform/Launch.h"
 #include "support/TestSupport.h"
 
 using namespace orv;
@@ -87,20 +85,4 @@ TEST(FileSystemTest, AFailedCopyNamesItsCauseAndLeavesNoCopy)
         EXPECT_NE(error.find(c.second), std::wstring::npos) << c.first << L": " << error;
         EXPECT_FALSE(FileExists(dir / c.first)) << c.first;
     }
-}
-
-TEST(LaunchTest, AProcessCreatedAfterThisOneIsNeverTakenForItsStarter)
-{
-    // What an ended updater's reused id would name: any process started now.
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started{};
-    std::wstring command = L"\"" + TestProgramPath() + L"\" --gtest_list_tests";
-    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                                 &startup, &started));
-    const UniqueHandle younger(started.hProcess);
-    const UniqueHandle thread(started.hThread);
-    EXPECT_FALSE(OpenStartingProcess(started.dwProcessId).Valid());
-    EXPECT_TRUE(OpenStartingProcess(::GetCurrentProcessId()).Valid()) << "no younger than itself";
-    ::TerminateProcess(younger.Get(), 0);
 }

@@ -1,6 +1,6 @@
-// The texts the updater builds for people and for the programs it starts,
-// where the scenarios see only the ordinary cases: long attempt lists and
-// file lists, odd names, crash addresses, and a folder ending in a backslash.
+// The texts the updater builds for people, where the scenarios see only the
+// ordinary cases: long attempt lists and file lists, odd names and crash
+// addresses.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,7 +8,6 @@
 
 #include "app/ErrorLog.h"
 #include "app/SessionText.h"
-#include "platform/CommandLines.h"
 
 using namespace orv;
 
@@ -38,17 +37,4 @@ TEST(SessionTextTest, LongListsAreCutAndNamesMadeSafe)
               L"Unhandled native exception | Code=0x00000017 | Address=0x7FF6ABCD0000");
     EXPECT_EQ(NativeCrashMessage(true, 0x80000003, 0), L"Unhandled native exception | Code=0x80000003 | Address=0x0");
     EXPECT_EQ(NativeCrashMessage(false, 0, 0), L"Unhandled native exception");
-}
-
-// How the elevated relaunch's command line splits back is proven for any
-// arguments by the options fuzz target.
-TEST(CommandLinesTest, TheElevationMarkerAndTheRunOnceCommand)
-{
-    EXPECT_EQ(BuildElevatedParameters({}), L"/elevated");
-    EXPECT_TRUE(HasElevatedMarker({L"/x", L"/ELEVATED"}));
-    EXPECT_FALSE(HasElevatedMarker({L"/elevated:1", L"-elevated"}));
-    // A folder ending in a backslash must not swallow the closing quote.
-    EXPECT_EQ(BuildRunOnceCommand(L"C:\\U pd\\OrvUpdaterW7.exe", L"C:\\Program Files\\A \"B\" C\\", L"kds"),
-              L"\"C:\\U pd\\OrvUpdaterW7.exe\" /finishonly /installpath:\"C:\\Program Files\\A \\\"B\\\" C\\\\\""
-              L" /product:kds");
 }

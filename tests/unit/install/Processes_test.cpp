@@ -3,12 +3,11 @@
 #include <string>
 #include <tuple>
 
-#include "install/Installer.h"
 #include "install/Processes.h"
 
 using namespace orv;
 
-TEST(ProcessRulesTest, NamesCompareByWholeStemAndOnlySuiteOrInstallFolderProgramsAreStopped)
+TEST(ProcessesTest, NamesCompareByWholeStemAndOnlySuiteOrInstallFolderProgramsAreStopped)
 {
     const struct {
         const wchar_t* name;
@@ -41,34 +40,5 @@ TEST(ProcessRulesTest, NamesCompareByWholeStemAndOnlySuiteOrInstallFolderProgram
     };
     for (const auto& c : holders) {
         EXPECT_EQ(MayStopLockHolder(LockHolder{4242, std::get<0>(c)}, std::get<1>(c)), std::get<2>(c)) << std::get<0>(c);
-    }
-}
-
-TEST(InstallRulesTest, DatabaseNamesDatedBackupFoldersAndTheUpdatersOwnExecutable)
-{
-    const std::pair<const wchar_t*, bool> names[] = {
-        {L"orvMain.ACCDB", true}, {L"orvArchive.mdb", true}, {L"ORV.mdb", true}, {L"orv.accdb", true},
-        {L"orvnotes.mdbx", false}, {L"main.accdb", false}, {L"xorv.mdb", false}, {L"orv.accdb.bak", false},
-        {L"orvdata.ldb", false}, {L"or.mdb", false}, {L"", false},
-    };
-    for (const auto& c : names) {
-        EXPECT_EQ(IsDatabaseFileName(c.first), c.second) << c.first;
-    }
-    EXPECT_EQ(BackupFolderName(2031, 11, 30, 12), L"Tarn2031113012");
-    EXPECT_EQ(BackupFolderName(999, 1, 2, 0), L"Tarn09990102");
-    const std::pair<const wchar_t*, bool> updaterNames[] = {
-        {L"OrvUpdater.exe", true}, {L"C:\\App\\ORVUPDATERW7.EXE", true}, {L"pkg/orvupdater.exe", true},
-        {L"OrvUpdaterW7.exe.orv-new-12", false}, {L"OrvUpdaterW7-12-34.exe", false}, {L"OrvUpdaterW7.exe\\", false},
-        {L"orvupdaterw7.ex", false}, {L"", false},
-    };
-    for (const auto& c : updaterNames) {
-        EXPECT_EQ(orv::IsUpdaterExecutableName(c.first), c.second) << c.first;
-    }
-    const std::tuple<const wchar_t*, const wchar_t*, bool> versions[] = {
-        {L"27.0.0.5", L"27.0.0.4", true}, {L"27.0.0.4", L"27.0.0.4", false}, {L"27.0.0.3", L"27.0.0.4", false},
-        {L"", L"27.0.0.4", true},         {L"27.0.0.5", L"", true},          {L"not a version", L"1.0", true},
-    };
-    for (const auto& c : versions) {
-        EXPECT_EQ(IncomingUpdaterMayReplace(std::get<0>(c), std::get<1>(c)), std::get<2>(c)) << std::get<0>(c);
     }
 }
