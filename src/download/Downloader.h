@@ -6,8 +6,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "download/Resume.h"
 
 namespace orv {
 
@@ -76,6 +79,8 @@ struct DownloadAttempt {
     std::wstring result;
 };
 
+struct TransferJob;
+
 class Downloader {
 public:
     Downloader(TraceLog& traceLog, ProgressWindow& progressWindow);
@@ -95,6 +100,8 @@ private:
     struct BackendEntry {
         const wchar_t* name;
         Backend run;
+        // It can continue a partial download an earlier try left.
+        bool resumes;
     };
     static const BackendEntry kBackends[3];
 
@@ -111,12 +118,36 @@ private:
     // Safe from any thread: the only state the worker shares with the caller.
     void StoreProgress(uint64_t received, uint64_t total);
 
+    // The log belongs to the calling thread: a worker leaves its lines (the
+    // proxy it chose, a download it resumed) here, and the caller writes them.
+    void Notice(const std::wstring& message);
+    void LogNotices();
+
+    // Keeps the partial download at temporaryPath when a try of url may
+    // continue it (the record beside it says what it is part of); removes
+    // it and its record otherwise.
+    bool KeepPartial(const std::wstring& url, const ExpectedFile& expected, const std::wstring& temporaryPath);
+    void DiscardPartial(const std::wstring& temporaryPath);
+    // What the HTTP backends' transfer needs of this try.
+    TransferJob JobFor(const std::wstring& temporaryPath);
+
     TraceLog& log;
     ProgressWindow& progress;
     std::atomic<int32_t> bytesReceived{0};
     std::atomic<int32_t> bytesTotal{0};
     // Set before each download's tries start, read by their worker threads.
     uint64_t sizeCap = kNoSizeCap;
+    // Set before each try, read by its worker: where the record of a partial
+    // download lives, what it says, and the bytes kept to continue (0: none).
+    std::wstring partialRecordPath;
+    PartialRecord partialRecord;
+    uint64_t partialBytes = 0;
+
+    std::mutex noticeLock;
+    std::vector<std::wstring> notices;
+    // Only read and written by the worker of one try at a time.
+    bool proxyNamed = false;
+    bool proxyDetectionFailed = false;
 };
 
 // The third network backend. It needs nothing of the downloader: URLMon

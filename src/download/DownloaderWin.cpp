@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "download/Downloader.h"
+#include "download/HttpTransfer.h"
 #include "log/TraceLog.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
@@ -55,6 +56,21 @@ bool MatchesAnnouncement(const std::wstring& path, const ExpectedFile& expected,
     return true;
 }
 
+// The record beside a partial download, read as data; false when there is
+// none that we could have written.
+bool ReadPartialRecord(const std::wstring& path, PartialRecord& record)
+{
+    if (!FileExists(path) || GetFileSize64(path) > kMaxPartialRecordBytes) {
+        return false;
+    }
+    try {
+        const ByteArray bytes = ReadWholeFile(path);
+        return ParsePartialRecord(Utf8ToWide(bytes.data(), bytes.size()), record);
+    } catch (const FileReadError&) {
+        return false;
+    }
+}
+
 } // namespace
 
 Downloader::Downloader(TraceLog& traceLog, ProgressWindow& progressWindow) : log(traceLog), progress(progressWindow)
@@ -67,20 +83,77 @@ void Downloader::StoreProgress(uint64_t received, uint64_t total)
     bytesTotal.store(ClampProgressCount(total));
 }
 
+void Downloader::Notice(const std::wstring& message)
+{
+    std::lock_guard<std::mutex> hold(noticeLock);
+    notices.push_back(message);
+}
+
+void Downloader::LogNotices()
+{
+    std::vector<std::wstring> lines;
+    {
+        std::lock_guard<std::mutex> hold(noticeLock);
+        lines.swap(notices);
+    }
+    for (const std::wstring& line : lines) {
+        log.Info(line);
+    }
+}
+
 const Downloader::BackendEntry Downloader::kBackends[3] = {
     {L"WinHTTP",
      [](Downloader& self, const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error) {
          return self.DownloadWinHttp(url, temporaryPath, error);
-     }},
+     },
+     true},
     {L"WinINet",
      [](Downloader& self, const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error) {
          return self.DownloadWinInet(url, temporaryPath, error);
-     }},
+     },
+     true},
     {L"URLMon",
      [](Downloader& self, const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error) {
          return DownloadUrlMon(url, temporaryPath, error, self.sizeCap);
-     }},
+     },
+     false},
 };
+
+bool Downloader::KeepPartial(const std::wstring& url, const ExpectedFile& expected, const std::wstring& temporaryPath)
+{
+    partialRecord = RecordFor(url, expected);
+    partialBytes = 0;
+    PartialRecord record;
+    const uint64_t bytes = GetFileSize64(temporaryPath);
+    // A link in the download folder is never written through.
+    if (FileExists(temporaryPath) && !IsReparsePoint(temporaryPath) && bytes <= sizeCap &&
+        ReadPartialRecord(partialRecordPath, record) && MayContinue(record, bytes, url, expected)) {
+        partialRecord = record;
+        partialBytes = bytes;
+        return true;
+    }
+    DiscardPartial(temporaryPath);
+    return false;
+}
+
+void Downloader::DiscardPartial(const std::wstring& temporaryPath)
+{
+    DeleteFileIfPresent(temporaryPath);
+    DeleteFileIfPresent(partialRecordPath);
+}
+
+TransferJob Downloader::JobFor(const std::wstring& temporaryPath)
+{
+    TransferJob job;
+    job.path = temporaryPath;
+    job.recordPath = partialRecordPath;
+    job.record = partialRecord;
+    job.keptBytes = partialBytes;
+    job.sizeCap = sizeCap;
+    job.progress = [this](uint64_t received, uint64_t total) { StoreProgress(received, total); };
+    job.resumed = [this](uint64_t offset) { Notice(ResumedLogMessage(partialRecord.url, offset)); };
+    return job;
+}
 
 bool Downloader::Download(const std::wstring& url, const std::wstring& destination,
                           std::vector<DownloadAttempt>& attempts, const ExpectedFile& expected)
@@ -89,10 +162,11 @@ bool Downloader::Download(const std::wstring& url, const std::wstring& destinati
     // The destination is only ever written by the final move, so a failed
     // or interrupted download leaves the previous file as it was.
     const std::wstring temporaryPath = destination + kDownloadSideSuffix;
+    partialRecordPath = destination + kDownloadResumeSuffix;
     CreateDirectories(ParentPath(destination));
 
     if (IsFileUrl(url)) {
-        DeleteFileIfPresent(temporaryPath);
+        DiscardPartial(temporaryPath);
         std::wstring error;
         const bool succeeded = RunAttempt([&]() {
             return DownloadLocalFile(url, temporaryPath, error) &&
@@ -102,24 +176,43 @@ bool Downloader::Download(const std::wstring& url, const std::wstring& destinati
         return succeeded;
     }
 
+    // What an earlier try or run received of this file is not fetched again.
+    bool kept = KeepPartial(url, expected, temporaryPath);
     for (const BackendEntry& backend : kBackends) {
         // A closed window means the user wants out; the try under way was
         // allowed to finish, the next one is not started.
         if (progress.CloseRequested()) {
             return false;
         }
-        DeleteFileIfPresent(temporaryPath);
+        // A backend that cannot continue the kept part starts beside it, so
+        // that the part outlives a failure of this try too.
+        const bool aside = kept && !backend.resumes;
+        const std::wstring tryPath = aside ? destination + kDownloadAsideSuffix : temporaryPath;
+        if (aside) {
+            DeleteFileIfPresent(tryPath);
+        }
         progress.SetDetail(std::wstring(backend.name) + L" | " + url);
         std::wstring error;
+        bool transferred = false;
         const bool succeeded = RunAttempt([&]() {
-            return backend.run(*this, url, temporaryPath, error) &&
-                   FinishDownload(temporaryPath, destination, expected, error);
+            transferred = backend.run(*this, url, tryPath, error);
+            return transferred && FinishDownload(tryPath, destination, expected, error);
         });
+        LogNotices();
         RecordAttempt(url, backend.name, succeeded, error, attempts);
         if (succeeded) {
+            DiscardPartial(temporaryPath);
             return true;
         }
-        DeleteFileIfPresent(temporaryPath);
+        if (aside) {
+            DeleteFileIfPresent(tryPath);
+        } else if (transferred) {
+            // A whole body that was refused is nothing to continue.
+            DiscardPartial(temporaryPath);
+            kept = false;
+        } else {
+            kept = KeepPartial(url, expected, temporaryPath);
+        }
     }
     return false;
 }
@@ -147,6 +240,7 @@ bool Downloader::RunAttempt(const std::function<bool()>& attempt)
             // The counters are clamped and never negative: they fit the window as they are.
             progress.SetDownloadProgress(static_cast<uint32_t>(bytesReceived.load()),
                                          static_cast<uint32_t>(bytesTotal.load()));
+            LogNotices();
             if (waited != WAIT_TIMEOUT) {
                 break;
             }

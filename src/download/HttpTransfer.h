@@ -1,12 +1,15 @@
 #pragma once
 // What the WinHTTP and WinINet backends share: the status rule, the
-// temporary file and the body loop. This header stays free of winhttp.h and
-// wininet.h, which cannot be included together.
+// temporary file and the body loop, which asks for the rest of a body whose
+// connection broke off. This header stays free of winhttp.h and wininet.h,
+// which cannot be included together.
 #include <windows.h>
 
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "download/Resume.h"
 
 namespace orv {
 
@@ -22,12 +25,50 @@ using BodyProgress = std::function<void(uint64_t received, uint64_t total)>;
 // by the query's Win32 error; any other status by "HTTP status n".
 bool AcceptStatus(bool queried, DWORD status, DWORD queryError, std::wstring& error);
 
-// Streams the body chunk by chunk into the temporary file at path (written
-// only by us, replaced when it exists), reporting the running total after
-// every chunk, and flushes it. Fails on an empty body, on any read or write
-// error, and as soon as more than sizeCap bytes arrived; a failed transfer
-// leaves no file behind.
-bool StreamBodyToFile(const BodyReader& read, const std::wstring& path, const BodyProgress& progress,
-                      uint64_t expectedTotal, uint64_t sizeCap, std::wstring& error);
+// One answer of the server, as far as the transfer needs it.
+struct HttpAnswer {
+    bool statusRead = false;
+    DWORD status = 0;
+    // GetLastError of the status query when it failed.
+    DWORD statusError = 0;
+    // Content-Length; 0 when the answer has none.
+    DWORD length = 0;
+    std::wstring contentRange;
+    std::wstring etag;
+    std::wstring lastModified;
+    bool encoded = false;
+    // Reads this answer's body; valid until the next request.
+    BodyReader read;
+};
+
+// Sends the GET (again): for the whole body when offset is 0, otherwise for
+// the body from offset on, provided the file still matches validator. False
+// with the error text when no answer came.
+using HttpRequest = std::function<bool(uint64_t offset, const std::wstring& validator, HttpAnswer& answer,
+                                       std::wstring& error)>;
+
+// What a try knows before it asks: where the body goes, the partial download
+// it may continue and the record beside it, and whom it tells of its progress.
+struct TransferJob {
+    std::wstring path;
+    std::wstring recordPath;
+    // The URL and announcement; of a kept partial download also the validator and total.
+    PartialRecord record;
+    // The bytes of a kept partial download at path; 0 when there is none.
+    uint64_t keptBytes = 0;
+    uint64_t sizeCap = UINT64_MAX;
+    BodyProgress progress;
+    std::function<void(uint64_t offset)> resumed;
+};
+
+// Streams the body chunk by chunk into the temporary file (written only by
+// us, replaced unless a kept part is continued), reporting the running total
+// after every chunk, and flushes it. When the connection breaks off after
+// bytes arrived and the body may be continued, asks for the rest (at most
+// kMaxResumptions times, each bringing new bytes). Fails on an empty body, on
+// any other read or write error, and as soon as more than sizeCap bytes
+// arrived. A failed transfer leaves the file only when a later try may
+// continue it, with its record; otherwise neither.
+bool TransferToFile(const HttpRequest& request, const TransferJob& job, std::wstring& error);
 
 } // namespace orv

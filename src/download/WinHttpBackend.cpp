@@ -1,7 +1,11 @@
-// The first network backend: one synchronous WinHTTP GET streamed to disk.
+// The first network backend: synchronous WinHTTP GETs streamed to disk, the
+// first one for the whole body, any later one for the rest of a body whose
+// connection broke off.
 #include "download/Downloader.h"
 #include "download/HttpTransfer.h"
+#include "download/Proxy.h"
 #include "download/WinHttpHandle.h"
+#include "download/WinHttpProxy.h"
 #include "platform/FileSystem.h"
 
 namespace orv {
@@ -18,14 +22,21 @@ constexpr TimeLimits kTimeLimitsMs{10000, 10000, 15000, 60000};
 constexpr DWORD kDecompressionOption = 118;
 constexpr DWORD kDecompressGzipAndDeflate = 3;
 
+// Header texts longer than this are no validators or ranges of ours.
+constexpr DWORD kMaxHeaderChars = 1024;
+
 std::wstring Component(const wchar_t* text, DWORD length)
 {
     return text != nullptr ? std::wstring(text, length) : std::wstring();
 }
 
-} // namespace
+struct Target {
+    ProxyTarget proxy;
+    std::wstring requestPath;
+    DWORD secure = 0;
+};
 
-bool Downloader::DownloadWinHttp(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error)
+bool CrackTarget(const std::wstring& url, Target& target, std::wstring& error)
 {
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof(parts);
@@ -38,66 +49,94 @@ bool Downloader::DownloadWinHttp(const std::wstring& url, const std::wstring& te
         error = Win32ErrorText(::GetLastError());
         return false;
     }
-    const std::wstring host = Component(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring requestPath = RequestPathOf(Component(parts.lpszUrlPath, parts.dwUrlPathLength),
-                                                   Component(parts.lpszExtraInfo, parts.dwExtraInfoLength));
+    target.proxy = ProxyTarget{url, Component(parts.lpszScheme, parts.dwSchemeLength),
+                               Component(parts.lpszHostName, parts.dwHostNameLength), parts.nPort};
+    target.requestPath = RequestPathOf(Component(parts.lpszUrlPath, parts.dwUrlPathLength),
+                                       Component(parts.lpszExtraInfo, parts.dwExtraInfoLength));
+    target.secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
+    return true;
+}
 
-    UniqueWinHttpHandle session(::WinHttpOpen(kDownloadUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+std::wstring HeaderText(HINTERNET request, DWORD query)
+{
+    wchar_t buffer[kMaxHeaderChars] = {};
+    DWORD size = sizeof(buffer);
+    if (!::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return std::wstring();
+    }
+    return std::wstring(buffer, size / sizeof(wchar_t));
+}
+
+void ReadAnswer(HINTERNET request, HttpAnswer& answer)
+{
+    DWORD size = sizeof(answer.status);
+    answer.statusRead = ::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                              WINHTTP_HEADER_NAME_BY_INDEX, &answer.status, &size,
+                                              WINHTTP_NO_HEADER_INDEX) != FALSE;
+    answer.statusError = answer.statusRead ? 0 : ::GetLastError();
+    size = sizeof(answer.length);
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &answer.length, &size, WINHTTP_NO_HEADER_INDEX)) {
+        // Chunked and close-delimited bodies have no length: progress then
+        // shows bytes only.
+        answer.length = 0;
+    }
+    answer.etag = HeaderText(request, WINHTTP_QUERY_ETAG);
+    answer.lastModified = HeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
+    answer.contentRange = HeaderText(request, WINHTTP_QUERY_CONTENT_RANGE);
+    answer.encoded = IsEncodedBody(HeaderText(request, WINHTTP_QUERY_CONTENT_ENCODING));
+    answer.read = [request](void* buffer, DWORD capacity, DWORD& got) {
+        return ::WinHttpReadData(request, buffer, capacity, &got) != FALSE;
+    };
+}
+
+} // namespace
+
+bool Downloader::DownloadWinHttp(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error)
+{
+    Target target;
+    if (!CrackTarget(url, target, error)) {
+        return false;
+    }
+    const std::wstring proxy = ChooseWinHttpProxy(target.proxy, proxyDetectionFailed);
+    if (!proxyNamed) {
+        proxyNamed = true;
+        Notice(ProxyLogMessage(url, proxy));
+    }
+    UniqueWinHttpHandle session(OpenWinHttpSession(proxy));
     if (!session) {
         error = Win32ErrorText(::GetLastError());
         return false;
     }
     ::WinHttpSetTimeouts(session.Get(), kTimeLimitsMs.resolve, kTimeLimitsMs.connect, kTimeLimitsMs.send,
                          kTimeLimitsMs.receive);
-
-    UniqueWinHttpHandle connection(::WinHttpConnect(session.Get(), host.c_str(), parts.nPort, 0));
+    UniqueWinHttpHandle connection(::WinHttpConnect(session.Get(), target.proxy.host.c_str(), target.proxy.port, 0));
     if (!connection) {
         error = Win32ErrorText(::GetLastError());
         return false;
     }
-    const DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    UniqueWinHttpHandle request(::WinHttpOpenRequest(connection.Get(), L"GET", requestPath.c_str(), nullptr,
-                                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, secure));
-    if (!request) {
-        error = Win32ErrorText(::GetLastError());
-        return false;
-    }
-    // Not every WinHTTP version knows this option; without it the body simply
-    // arrives as the server sent it.
-    DWORD decompression = kDecompressGzipAndDeflate;
-    ::WinHttpSetOption(request.Get(), kDecompressionOption, &decompression, sizeof(decompression));
 
-    if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !::WinHttpReceiveResponse(request.Get(), nullptr)) {
-        error = Win32ErrorText(::GetLastError());
-        return false;
-    }
-
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    const bool statusRead =
-        ::WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) != FALSE;
-    if (!AcceptStatus(statusRead, status, statusRead ? 0 : ::GetLastError(), error)) {
-        return false;
-    }
-
-    DWORD expected = 0;
-    size = sizeof(expected);
-    if (!::WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                               WINHTTP_HEADER_NAME_BY_INDEX, &expected, &size, WINHTTP_NO_HEADER_INDEX)) {
-        // Chunked and close-delimited bodies have no length: progress then
-        // shows bytes only.
-        expected = 0;
-    }
-    StoreProgress(0, expected);
-
-    const BodyReader read = [&request](void* buffer, DWORD capacity, DWORD& got) {
-        return ::WinHttpReadData(request.Get(), buffer, capacity, &got) != FALSE;
+    UniqueWinHttpHandle request;
+    const HttpRequest ask = [&](uint64_t offset, const std::wstring& validator, HttpAnswer& answer,
+                                std::wstring& failure) {
+        request.Reset(::WinHttpOpenRequest(connection.Get(), L"GET", target.requestPath.c_str(), nullptr,
+                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure));
+        if (!request) {
+            failure = Win32ErrorText(::GetLastError());
+            return false;
+        }
+        // Not every WinHTTP version knows this option; without it the body
+        // simply arrives as the server sent it.
+        DWORD decompression = kDecompressGzipAndDeflate;
+        ::WinHttpSetOption(request.Get(), kDecompressionOption, &decompression, sizeof(decompression));
+        if (!SendRequest(request.Get(), offset > 0 ? RangeRequestHeaders(offset, validator) : std::wstring())) {
+            failure = Win32ErrorText(::GetLastError());
+            return false;
+        }
+        ReadAnswer(request.Get(), answer);
+        return true;
     };
-    const BodyProgress progress = [this](uint64_t received, uint64_t total) { StoreProgress(received, total); };
-    return StreamBodyToFile(read, temporaryPath, progress, expected, sizeCap, error);
+    return TransferToFile(ask, JobFor(temporaryPath), error);
 }
 
 } // namespace orv

@@ -1,6 +1,5 @@
-// The second network backend: WinINet, tried when WinHTTP failed. It reads
-// the system's own Internet settings, which helps behind proxies WinHTTP
-// does not know about.
+// The second network backend: WinINet, tried when WinHTTP failed. Another
+// network stack, with its own reading of the user's Internet settings.
 #include "download/Downloader.h"
 #include "download/HttpTransfer.h"
 #include "download/WinInetHandle.h"
@@ -25,6 +24,39 @@ void SetTimeout(HINTERNET session, DWORD option, DWORD milliseconds)
     ::InternetSetOptionW(session, option, &milliseconds, sizeof(milliseconds));
 }
 
+// Header texts longer than this are no validators or ranges of ours.
+constexpr DWORD kMaxHeaderChars = 1024;
+
+std::wstring HeaderText(HINTERNET response, DWORD query)
+{
+    wchar_t buffer[kMaxHeaderChars] = {};
+    DWORD size = sizeof(buffer);
+    if (!::HttpQueryInfoW(response, query, buffer, &size, nullptr)) {
+        return std::wstring();
+    }
+    return std::wstring(buffer, size / sizeof(wchar_t));
+}
+
+void ReadAnswer(HINTERNET response, HttpAnswer& answer)
+{
+    DWORD size = sizeof(answer.status);
+    answer.statusRead = ::HttpQueryInfoW(response, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &answer.status,
+                                         &size, nullptr) != FALSE;
+    answer.statusError = answer.statusRead ? 0 : ::GetLastError();
+    size = sizeof(answer.length);
+    if (!::HttpQueryInfoW(response, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &answer.length, &size,
+                          nullptr)) {
+        answer.length = 0;
+    }
+    answer.etag = HeaderText(response, HTTP_QUERY_ETAG);
+    answer.lastModified = HeaderText(response, HTTP_QUERY_LAST_MODIFIED);
+    answer.contentRange = HeaderText(response, HTTP_QUERY_CONTENT_RANGE);
+    answer.encoded = IsEncodedBody(HeaderText(response, HTTP_QUERY_CONTENT_ENCODING));
+    answer.read = [response](void* buffer, DWORD capacity, DWORD& got) {
+        return ::InternetReadFile(response, buffer, capacity, &got) != FALSE;
+    };
+}
+
 } // namespace
 
 bool Downloader::DownloadWinInet(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error)
@@ -38,33 +70,22 @@ bool Downloader::DownloadWinInet(const std::wstring& url, const std::wstring& te
     SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
     SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
 
-    UniqueInternetHandle response(::InternetOpenUrlW(session.Get(), url.c_str(), nullptr, 0, kOpenUrlFlags, 0));
-    if (!response) {
-        error = Win32ErrorText(::GetLastError());
-        return false;
-    }
-
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    const bool statusRead = ::HttpQueryInfoW(response.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                                             &size, nullptr) != FALSE;
-    if (!AcceptStatus(statusRead, status, statusRead ? 0 : ::GetLastError(), error)) {
-        return false;
-    }
-
-    DWORD expected = 0;
-    size = sizeof(expected);
-    if (!::HttpQueryInfoW(response.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &expected, &size,
-                          nullptr)) {
-        expected = 0;
-    }
-    StoreProgress(0, expected);
-
-    const BodyReader read = [&response](void* buffer, DWORD capacity, DWORD& got) {
-        return ::InternetReadFile(response.Get(), buffer, capacity, &got) != FALSE;
+    UniqueInternetHandle response;
+    const HttpRequest ask = [&](uint64_t offset, const std::wstring& validator, HttpAnswer& answer,
+                                std::wstring& failure) {
+        // The answer before is done with: its connection goes first.
+        response.Reset();
+        const std::wstring headers = offset > 0 ? RangeRequestHeaders(offset, validator) : std::wstring();
+        response.Reset(::InternetOpenUrlW(session.Get(), url.c_str(), headers.empty() ? nullptr : headers.c_str(),
+                                          static_cast<DWORD>(headers.size()), kOpenUrlFlags, 0));
+        if (!response) {
+            failure = Win32ErrorText(::GetLastError());
+            return false;
+        }
+        ReadAnswer(response.Get(), answer);
+        return true;
     };
-    const BodyProgress progress = [this](uint64_t received, uint64_t total) { StoreProgress(received, total); };
-    return StreamBodyToFile(read, temporaryPath, progress, expected, sizeCap, error);
+    return TransferToFile(ask, JobFor(temporaryPath), error);
 }
 
 } // namespace orv

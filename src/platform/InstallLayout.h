@@ -43,10 +43,14 @@ constexpr const wchar_t* kBackupFolderPrefix = L"Tarn";
 
 // Side files: a new copy before its rename over the target (".orv-new-" and
 // the process id), a document before its rename, a download before it is
-// complete, and the updater's own executable while it is swapped.
+// complete (with the record that lets a later try continue it, and the
+// download a backend that cannot continue it makes beside it), and the
+// updater's own executable while it is swapped.
 constexpr const wchar_t* kInstallSideSuffix = L".orv-new-";
 constexpr const wchar_t* kDocumentSideSuffix = L".new";
 constexpr const wchar_t* kDownloadSideSuffix = L".part";
+constexpr const wchar_t* kDownloadResumeSuffix = L".part.resume";
+constexpr const wchar_t* kDownloadAsideSuffix = L".part.fresh";
 constexpr const wchar_t* kSelfUpdateNewSuffix = L".selfupdate-new";
 constexpr const wchar_t* kSelfUpdateBackupSuffix = L".selfupdate-backup";
 

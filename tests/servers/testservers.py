@@ -14,26 +14,33 @@
 #
 # What runs, on 127.0.0.1 only: nginx over HTTP, also on the built-in port of
 # the test build when one is given; unless --http-only, a fault server for
-# the answers nginx will not give.
+# the answers nginx will not give, and squid, a real proxy that alone knows
+# the update host PROXY_HOST.
 #
 
 import argparse
 import contextlib
+import fcntl
 import glob
 import os
 import select
+import shutil
 import signal
 import socket
 import socketserver
+import struct
 import subprocess
 import sys
+import termios
 import threading
 import time
 import urllib.parse
 from pathlib import Path
 
 NGINX = "/usr/sbin/nginx"
+SQUID = "/usr/sbin/squid"
 ENDPOINTS = "endpoints.txt"
+PROXY_HOST = "orv-update.test"
 
 
 # --------------------------------------------------------------------------
@@ -49,6 +56,9 @@ http {{
     types {{ text/plain txt; application/xml xml; application/zip zip; }}
     server {{
         listen 127.0.0.1:{http_port}; {builtin} server_name localhost; root {docroot};
+        # The fault server's relay: a small send buffer, so that what nginx
+        # counts as sent is what the relay took.
+        listen 127.0.0.1:{relay_port} sndbuf=32k;
     }}
 }}
 """
@@ -76,19 +86,64 @@ def start_nginx(workdir, docroot, builtin_port):
     for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
         os.makedirs(os.path.join(ngx, "tmp", sub), exist_ok=True)
     for _ in range(5):
-        port = free_port()
+        port, relay_port = free_port(), free_port()
         conf = os.path.join(ngx, "nginx.conf")
         with open(conf, "w") as f:
             # The test build's built-in update hosts point at builtin_port.
             builtin = "listen 127.0.0.1:%d;" % builtin_port if builtin_port else ""
-            f.write(NGINX_CONF.format(ngx=ngx, http_port=port, builtin=builtin, docroot=docroot))
+            f.write(NGINX_CONF.format(ngx=ngx, http_port=port, relay_port=relay_port, builtin=builtin,
+                                      docroot=docroot))
         with open(os.path.join(ngx, "stderr.log"), "ab") as log:
             proc = subprocess.Popen([NGINX, "-p", ngx, "-e", os.path.join(ngx, "error.log"), "-c", conf],
                                     stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-        if answers(port, proc):
-            return proc, port
+        if answers(port, proc) and answers(relay_port, proc):
+            return proc, port, relay_port
         stop_process(proc)  # most likely another program took the port meanwhile
     raise RuntimeError("nginx did not start; see %s" % os.path.join(ngx, "error.log"))
+
+
+# --------------------------------------------------------------------------
+# squid
+
+SQUID_CONF = """\
+http_port 127.0.0.1:{port}
+pid_filename {sq}/squid.pid
+cache_log {sq}/cache.log
+access_log stdio:{sq}/access.log
+cache_store_log none
+coredump_dir {sq}
+hosts_file {sq}/hosts
+dns_nameservers 127.0.0.1
+cache deny all
+pinger_enable off
+netdb_filename none
+shutdown_lifetime 0 seconds
+visible_hostname orv-test-proxy
+http_access allow localhost
+http_access deny all
+"""
+
+
+def start_squid(workdir):
+    sq = os.path.join(workdir, "squid")
+    os.makedirs(sq, exist_ok=True)
+    with open(os.path.join(sq, "hosts"), "w") as f:
+        f.write("127.0.0.1 %s\n" % PROXY_HOST)
+    for _ in range(5):
+        port = free_port()
+        conf = os.path.join(sq, "squid.conf")
+        with open(conf, "w") as f:
+            f.write(SQUID_CONF.format(port=port, sq=sq))
+        if os.geteuid() == 0:
+            # Started by root, squid works as the user "proxy", who writes its logs.
+            for path in [sq] + glob.glob(os.path.join(sq, "*")):
+                shutil.chown(path, "proxy", "proxy")
+        with open(os.path.join(sq, "stderr.log"), "ab") as log:
+            proc = subprocess.Popen([SQUID, "-N", "-f", conf], stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        if answers(port, proc):
+            return proc, port
+        stop_process(proc)
+    raise RuntimeError("squid did not start; see %s" % os.path.join(sq, "cache.log"))
 
 
 def stop_process(proc):
@@ -106,6 +161,9 @@ def stop_process(proc):
 
 GATES = {}
 GATES_LOCK = threading.Lock()
+# How many answers of each file the relay has cut.
+CUTS = {}
+CUTS_LOCK = threading.Lock()
 
 
 def gate(name):
@@ -118,6 +176,11 @@ def hold_at(name):
     arrived, opened = gate(name)
     arrived.set()
     opened.wait(60)
+
+
+def unsent(sock):
+    """Bytes sent on sock that the other side's system has yet to take."""
+    return struct.unpack("i", fcntl.ioctl(sock.fileno(), termios.TIOCOUTQ, b"\0" * 4))[0]
 
 
 class FaultHandler(socketserver.BaseRequestHandler):
@@ -193,6 +256,69 @@ class FaultHandler(socketserver.BaseRequestHandler):
         for _ in range(512 if name.endswith(".zip") else 0):
             self.request.sendall(bytes(65536))
 
+    def route_cut(self, head, query):
+        # "/cut/SPEC/SITE/NAME": nginx's SITE/NAME, asked with this request's
+        # Range and If-Range and relayed, each answer cut after the byte
+        # count SPEC starts with (0: never) by closing the connection. In
+        # SPEC, "-reset" cuts with a reset instead (once the client's system
+        # has taken what was sent: a reset drops what it holds unread),
+        # "-once" cuts only the first answer of the file, "-norange" keeps
+        # Range from nginx (a server that ignores it), and "-hold" holds the
+        # answer at gate SITE instead of cutting it. After a cut, a waiting
+        # SITE/NAME.next takes the file's place (a new version).
+        spec, _, name = self.path[len("/cut/"):].partition("/")
+        words = spec.split("-")
+        with CUTS_LOCK:
+            cuts = CUTS.get(name, 0)
+        limit = int(words[0]) if int(words[0]) and not ("once" in words and cuts) else None
+        passed = [] if "norange" in words else [line for line in head.decode("latin-1").split("\r\n")[1:]
+                                                 if line.lower().startswith(("range:", "if-range:"))]
+        upstream = socket.socket()
+        # A small window: nginx sends little more than the relay passes on.
+        upstream.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
+        with upstream:
+            upstream.connect(self.server.upstream)
+            upstream.sendall(("GET /%s HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n%s\r\n" % (
+                urllib.parse.quote(name), "".join(line + "\r\n" for line in passed))).encode("latin-1"))
+            answer = b""
+            while b"\r\n\r\n" not in answer:
+                piece = upstream.recv(65536)
+                if not piece:
+                    return
+                answer += piece
+            top, body = answer.split(b"\r\n\r\n", 1)
+            self.request.sendall(top + b"\r\n\r\n")
+            if self.relay(upstream, body, limit):
+                return
+            if "hold" in words:
+                hold_at(name.split("/")[0])
+                self.relay(upstream, b"", None)
+                return
+            with CUTS_LOCK:
+                CUTS[name] = cuts + 1
+        waiting = os.path.join(self.server.docroot, name + ".next")
+        if os.path.exists(waiting):
+            os.replace(waiting, os.path.join(self.server.docroot, name))
+        if "reset" in words:
+            deadline = time.monotonic() + 10
+            while unsent(self.request) and time.monotonic() < deadline:
+                time.sleep(0.01)
+            time.sleep(0.2)
+            self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.request.close()
+
+    def relay(self, upstream, body, limit):
+        """Passes the body on up to limit bytes (None: all); true when it ended first."""
+        sent = 0
+        while limit is None or sent < limit:
+            room = 65536 if limit is None else min(65536, limit - sent)
+            piece, body = (body[:room], body[room:]) if body else (upstream.recv(room), b"")
+            if not piece:
+                return True
+            self.request.sendall(piece)
+            sent += len(piece)
+        return False
+
     def route_arrived(self, head, query):
         # Answers once the held request of gate `name` has arrived.
         self.answer(200 if gate(query.get("name", [""])[0])[0].wait(60) else 504, b"arrived\n")
@@ -230,18 +356,23 @@ def serve(args):
         os.makedirs(docroot, exist_ok=True)
         with open(os.path.join(docroot, "blob-3m.bin"), "wb") as f:
             f.write(os.urandom(3 * 1048576 + 123))  # not a multiple of any read buffer
-    nginx = fault = None
+    nginx = fault = squid = None
     try:
-        nginx, port = start_nginx(workdir, docroot, args.builtin_port)
+        nginx, port, relay_port = start_nginx(workdir, docroot, args.builtin_port)
         endpoints = {"http": "http://127.0.0.1:%d/" % port, "docroot": "Z:" + docroot.replace("/", "\\"),
-                     "docroot_unix": docroot}
+                     "docroot_unix": docroot, "http_log": os.path.join(workdir, "nginx", "access.log")}
         if args.builtin_port:
             endpoints["builtin"] = "http://127.0.0.1:%d/" % args.builtin_port
         if not args.http_only:
             fault = FaultServer(("127.0.0.1", 0), FaultHandler)
             fault.docroot = docroot
+            fault.upstream = ("127.0.0.1", relay_port)
             threading.Thread(target=fault.serve_forever, daemon=True).start()
             endpoints["fault"] = "http://127.0.0.1:%d/" % fault.server_address[1]
+            squid, proxy_port = start_squid(workdir)
+            endpoints.update(proxy="127.0.0.1:%d" % proxy_port, proxy_host=PROXY_HOST,
+                             proxy_log=os.path.join(workdir, "squid", "access.log"), proxied="http://%s:%d/" % (
+                                 PROXY_HOST, port))
         write_endpoints(workdir, endpoints)
         deadline = time.monotonic() + args.lifetime
         while not stop_event.is_set() and time.monotonic() < deadline and nginx.poll() is None:
@@ -252,14 +383,15 @@ def serve(args):
         if fault is not None:
             fault.shutdown()
             fault.server_close()
-        if nginx is not None:
-            stop_process(nginx)
+        for server in (squid, nginx):
+            if server is not None:
+                stop_process(server)
         Path(workdir, ENDPOINTS).unlink(missing_ok=True)
     return 0
 
 
 def our_processes(workdir):
-    # Live processes of this working folder: the server and its nginx.
+    # Live processes of this working folder: the server, its nginx and squid.
     found = []
     for cmdline in glob.glob("/proc/[0-9]*/cmdline"):
         try:
@@ -268,7 +400,7 @@ def our_processes(workdir):
         except OSError:
             continue
         pid = int(cmdline.split("/")[2])
-        if pid != os.getpid() and (b"serve" in words or words[0] == NGINX.encode()) and any(
+        if pid != os.getpid() and (b"serve" in words or words[0] in (NGINX.encode(), SQUID.encode())) and any(
                 w.startswith(workdir.encode()) for w in words):
             found.append(pid)
     return found

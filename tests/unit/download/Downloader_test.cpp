@@ -14,6 +14,7 @@
 
 #include "download/Downloader.h"
 #include "log/TraceLog.h"
+#include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 #include "ui/ProgressWindow.h"
@@ -26,8 +27,23 @@ namespace orv {
 struct DownloaderTestAccess {
     using S = const std::wstring&;
     using Fetch = bool (*)(Downloader&, S, S, std::wstring&);
-    static bool WinHttp(Downloader& d, S url, S path, std::wstring& error) { return d.DownloadWinHttp(url, path, error); }
-    static bool WinInet(Downloader& d, S url, S path, std::wstring& error) { return d.DownloadWinInet(url, path, error); }
+    // As the driver prepares a first try.
+    static void Fresh(Downloader& d, S url, S path)
+    {
+        d.partialRecordPath = path + L".resume";
+        d.partialRecord = RecordFor(url, ExpectedFile{});
+        d.partialBytes = 0;
+    }
+    static bool WinHttp(Downloader& d, S url, S path, std::wstring& error)
+    {
+        Fresh(d, url, path);
+        return d.DownloadWinHttp(url, path, error);
+    }
+    static bool WinInet(Downloader& d, S url, S path, std::wstring& error)
+    {
+        Fresh(d, url, path);
+        return d.DownloadWinInet(url, path, error);
+    }
     static bool UrlMon(Downloader&, S url, S path, std::wstring& error) { return DownloadUrlMon(url, path, error); }
     static int32_t Received(const Downloader& d) { return d.bytesReceived.load(); }
     static int32_t Total(const Downloader& d) { return d.bytesTotal.load(); }
@@ -171,6 +187,76 @@ TEST_F(DownloadTest, FailedDownloadsLeaveTheDestinationAsItWas)
         EXPECT_EQ(ReadTestFile(dest), "previous") << c.url;
         EXPECT_EQ(FileExists(dest + L".part"), c.part != nullptr) << c.url;
         EXPECT_EQ(ReadTestFile(dest + L".part"), c.part ? c.part : "") << c.url;
+    }
+}
+
+// The offsets of the "Download resumed" lines of url in the log at path.
+std::vector<uint64_t> ResumedOffsets(const std::wstring& path, const std::wstring& url)
+{
+    const std::wstring text = Utf8ToWide(ReadTestFile(path));
+    const std::wstring mark = L"Download resumed | URL=" + url + L" | Offset=";
+    std::vector<uint64_t> offsets;
+    for (size_t at = text.find(mark); at != std::wstring::npos; at = text.find(mark, at + 1)) {
+        offsets.push_back(std::stoull(text.substr(at + mark.size())));
+    }
+    return offsets;
+}
+
+// A link that breaks off (the relay cuts every answer after so many bytes):
+// each try asks for the rest up to its limit, the next backend goes on from
+// what the last one kept, and a server that ignores Range or a file that
+// changed between two pieces makes the body start over. Only the complete,
+// announced file reaches the destination, and nothing is left beside it.
+TEST_F(DownloadTest, ABrokenOffBodyGoesOnWhereItWasCutAndStartsOverWhenTheServerOrTheFileIsAnother)
+{
+    const std::string blob = ReadTestFile(JoinPath(Server("docroot"), L"blob-3m.bin"));
+    constexpr uint64_t kMiB = 1048576;
+    constexpr uint64_t kPiece = 131072;
+    // 24 cuts: WinHTTP takes 16 resumptions and keeps its part, WinINet continues it.
+    std::vector<uint64_t> everyPiece;
+    for (uint64_t offset = kPiece; offset < blob.size(); offset += kPiece) {
+        everyPiece.push_back(offset);
+    }
+    const struct {
+        const wchar_t* spec;
+        bool changes; // a new version takes the file's place after the first cut
+        const wchar_t* tries;
+        std::vector<uint64_t> offsets;
+    } cases[] = {
+        {L"1048576", false, L"WinHTTP=PASS", {kMiB, 2 * kMiB, 3 * kMiB}},
+        {L"131072", false, L"WinHTTP=.+; WinINet=PASS", everyPiece},
+        {L"1048576-once-norange", false, L"WinHTTP=PASS", {0}},
+        {L"1048576-once", true, L"WinHTTP=PASS", {0}},
+        // A reset drops what the client had not read yet: it goes on from what it got.
+        {L"1048576-once-reset", false, L"WinHTTP=PASS", {}},
+    };
+    for (const auto& c : cases) {
+        // A file of its own per case: the relay counts the cuts of each.
+        const std::wstring name = L"resume-" + std::to_wstring(::GetTickCount()) + L"-" + c.spec + L".bin";
+        const std::wstring served = JoinPath(Server("docroot"), name);
+        WriteTestFile(served, blob);
+        const std::string wanted = c.changes ? blob + "!" : blob;
+        WriteTestFile(served + L".next", wanted);
+        Sha256Digest digest{};
+        ASSERT_TRUE(Sha256File(served + L".next", digest));
+        if (!c.changes) {
+            DeleteFileIfPresent(served + L".next");
+        }
+        const ExpectedFile expected{true, wanted.size(), LowerHex(digest.data(), digest.size()), {}};
+        const std::wstring url = Server("fault") + L"cut/" + c.spec + L"/" + name;
+        const std::wstring dest = temp / name;
+        std::vector<DownloadAttempt> attempts;
+        EXPECT_TRUE(downloader.Download(url, dest, attempts, expected)) << Tries(attempts);
+        EXPECT_TRUE(std::regex_match(Tries(attempts), std::wregex(c.tries))) << Tries(attempts);
+        EXPECT_TRUE(ReadTestFile(dest) == wanted) << c.spec;
+        const std::vector<uint64_t> offsets = ResumedOffsets(log.path, url);
+        if (c.offsets.empty()) {
+            EXPECT_TRUE(offsets.size() == 1 && offsets[0] > 0 && offsets[0] <= kMiB) << offsets.size();
+        } else {
+            EXPECT_EQ(offsets, c.offsets) << c.spec;
+        }
+        EXPECT_FALSE(FileExists(dest + L".part") || FileExists(dest + L".part.resume")) << c.spec;
+        DeleteFileIfPresent(served);
     }
 }
 
