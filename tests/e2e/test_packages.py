@@ -220,3 +220,26 @@ def test_each_broken_package_fails_alone_with_its_reason_and_the_others_arrive_e
         ["Corrupt.zip", "Clash1.zip", "Clash2.zip", "Clash3.zip", "TooLong.zip"]), "a ZIP that did not extract stays"
     assert list((work / "extract").iterdir()) == []
     assert orvtest.read_state(install / "updater-w7.xml") == {"Names.zip": "1.0", "Fits.zip": "1.0", "Raw.zip": "1.0"}
+
+
+def test_a_run_killed_mid_download_is_continued_by_the_next_from_what_it_kept(install, site, endpoints):
+    data = os.urandom(3 * 1048576)
+    orvtest.publish(site.folder, {"Pack.zip": ("1.0", {"pack.bin": data})})
+    gate = site.folder.name
+    # The relay holds the package after its first MiB until the gate opens.
+    base = endpoints["fault"] + "cut/1048576-hold/" + gate + "/"
+    args = ["/silent", "/autoinstall", "/nolaunch", "/server:" + base, "/installpath:" + winpath(install)]
+    part = install / "AUPatch" / "W7Standalone" / "downloads" / "Pack.zip.part"
+    updater = orvtest.wine_start([orvtest.EXE] + args)
+    try:
+        assert orvtest.ask_fault_server(endpoints, "arrived?name=" + gate)
+        orvtest.wait_until(lambda: part.exists() and part.stat().st_size == 1048576, "the first MiB on disk")
+    finally:
+        orvtest.kill_group(updater)
+    assert orvtest.ask_fault_server(endpoints, "open?name=" + gate)
+    assert part.with_suffix(".part.resume").exists()
+
+    assert run_updater(*args) == 0
+    assert find(last_run(install), "Download resumed") == ["Download resumed | URL=%sPack.zip | Offset=1048576" % base]
+    assert (install / "pack.bin").read_bytes() == data
+    assert list(part.parent.iterdir()) == []

@@ -1,9 +1,11 @@
 """The update session up to the selection, as users and IT scripts meet it:
 which manifest a run takes, what it tells when there is none, the read-only
 runs, the single instance, the last-resort handlers and the elevation."""
+import contextlib
 import getpass
 import re
 import shutil
+import struct
 import subprocess
 import time
 from pathlib import Path
@@ -241,3 +243,42 @@ def test_a_link_planted_at_the_work_folders_is_never_written_through(install, tm
         "Work folder is a link that cannot be removed; the update was not started | "
         + winpath(install / "AUPatch")]
     assert sorted(p.name for p in outside.iterdir()) == ["keep.txt"]
+
+
+@contextlib.contextmanager
+def user_proxy(proxy="", bypass="", script=""):
+    """The user's own proxy settings as the Internet settings dialog stores
+    them (WinHTTP's default stays direct)."""
+    blob = struct.pack("<III", 0x46, 0, 1 | (2 if proxy else 0) | (4 if script else 0))
+    for text in (proxy, bypass, script):
+        blob += struct.pack("<I", len(text)) + text.encode("ascii")
+    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+    orvtest.wine(["reg", "add", key, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d",
+                  (blob + bytes(32)).hex(), "/f"])
+    try:
+        yield
+    finally:
+        orvtest.wine(["reg", "delete", key, "/v", "DefaultConnectionSettings", "/f"])
+
+
+def test_behind_the_users_proxy_winhttp_itself_goes_through_it(install, site, endpoints):
+    orvtest.publish(site.folder, {"Orvw_Lum.zip": ("2.0", {"App.dat": "through the proxy"})})
+    # Only the proxy knows this host name; loopback bypasses it, so tests running meanwhile go direct.
+    base = endpoints["proxied"] + site.folder.name + "/"
+    line = "Proxy | URL=%supdater.xml | Proxy=%s" % (base, endpoints["proxy"])
+    with user_proxy(endpoints["proxy"], "<local>;127.*;localhost"):
+        assert run_updater("/silent", "/autoinstall", "/nolaunch", "/server:" + base,
+                           "/installpath:" + winpath(install)) == 0
+    run = last_run(install)
+    assert find(run, "Proxy") == [line]
+    assert find(run, "Download") == ["Download PASS | Backend=WinHTTP | URL=" + base + name
+                                     for name in ("updater.xml", "Orvw_Lum.zip")]
+    assert (install / "App.dat").read_text() == "through the proxy"
+    assert (base + "Orvw_Lum.zip") in Path(endpoints["proxy_log"]).read_text()
+
+    # A proxy script names the proxy for this host alone.
+    (site.folder / "proxy.pac").write_text('function FindProxyForURL(url, host) { return host == "%s" ? "PROXY %s" '
+                                           ': "DIRECT"; }' % (endpoints["proxy_host"], endpoints["proxy"]))
+    with user_proxy(script=endpoints["http"] + site.folder.name + "/proxy.pac"):
+        assert run_updater("/silent", "/checkonly", "/server:" + base, "/installpath:" + winpath(install)) == 0
+    assert find(last_run(install), "Proxy") == [line]

@@ -8,6 +8,7 @@ import re
 import shutil
 import subprocess
 import sys
+import zipfile
 from pathlib import Path
 
 import orvtest
@@ -18,6 +19,7 @@ KEY = os.environ["ORV_TEST_SIGNING_KEY"]
 SIGN_TOOL = Path(os.environ["ORV_TEST_SOURCE_DIR"]) / "tools" / "sign_manifest.py"
 MISMATCH = "Manifest signature does not match the publisher's key."
 BUILTIN_FOLDER = "fl/dfile/download/ORVW/"
+MIB = 1048576
 
 
 def sign(folder, *options, key=KEY):
@@ -130,3 +132,27 @@ def test_only_the_genuine_manifest_and_packages_install(install, tmp_path, endpo
     before = outside_work(install)
     refused(genuine(tmp_path / "replayed", version="3.0", serial="4"),
             "Manifest serial 4 is older than the accepted serial 5.", 10)
+
+
+def test_a_link_cut_every_8_mib_still_brings_a_64_mib_package_in_one_try(install, site, endpoints):
+    # Every answer dies after 8 MiB: each try used to end there, so the package stayed pending on every run.
+    big = os.urandom(64 * MIB - 4096)
+    with zipfile.ZipFile(site.folder / "Orvw_Lum.zip", "w", zipfile.ZIP_STORED) as z:
+        z.writestr("Big.bin", big)
+    orvtest.write_manifest(site.folder / "updater.xml", {"Orvw_Lum.zip": "2.0"})
+    sign(site.folder)
+    size = (site.folder / "Orvw_Lum.zip").stat().st_size
+    base = endpoints["fault"] + "cut/8388608/" + site.folder.name + "/"
+    assert run_updater("/silent", "/autoinstall", "/nolaunch", "/server:" + base, "/installpath:" + winpath(install),
+                       exe=SIGNED, timeout=600) == 0
+    run = last_run(install)
+    url = base + "Orvw_Lum.zip"
+    assert find(run, "Download resumed") == ["Download resumed | URL=%s | Offset=%d" % (url, n * 8 * MIB)
+                                             for n in range(1, 8)]
+    assert find(run, "Download")[-1] == "Download PASS | Backend=WinHTTP | URL=" + url
+    assert not find(run, "Download FAIL")
+    sent = re.findall(r'"GET /%s/Orvw_Lum.zip HTTP/1.1" 20[06] (\d+)' % site.folder.name,
+                      Path(endpoints["http_log"]).read_text())
+    assert size <= sum(map(int, sent)) <= 1.05 * size, sent
+    assert (install / "Big.bin").read_bytes() == big
+    assert list((install / "AUPatch" / "W7Standalone" / "downloads").iterdir()) == []

@@ -27,23 +27,10 @@ namespace orv {
 struct DownloaderTestAccess {
     using S = const std::wstring&;
     using Fetch = bool (*)(Downloader&, S, S, std::wstring&);
-    // As the driver prepares a first try.
-    static void Fresh(Downloader& d, S url, S path)
-    {
-        d.partialRecordPath = path + L".resume";
-        d.partialRecord = RecordFor(url, ExpectedFile{});
-        d.partialBytes = 0;
-    }
-    static bool WinHttp(Downloader& d, S url, S path, std::wstring& error)
-    {
-        Fresh(d, url, path);
-        return d.DownloadWinHttp(url, path, error);
-    }
-    static bool WinInet(Downloader& d, S url, S path, std::wstring& error)
-    {
-        Fresh(d, url, path);
-        return d.DownloadWinInet(url, path, error);
-    }
+    // Where the driver would keep the record of a try writing to path.
+    static Downloader& At(Downloader& d, S path) { return d.partialRecordPath = path + L".resume", d; }
+    static bool WinHttp(Downloader& d, S url, S path, std::wstring& e) { return At(d, path).DownloadWinHttp(url, path, e); }
+    static bool WinInet(Downloader& d, S url, S path, std::wstring& e) { return At(d, path).DownloadWinInet(url, path, e); }
     static bool UrlMon(Downloader&, S url, S path, std::wstring& error) { return DownloadUrlMon(url, path, error); }
     static int32_t Received(const Downloader& d) { return d.bytesReceived.load(); }
     static int32_t Total(const Downloader& d) { return d.bytesTotal.load(); }
