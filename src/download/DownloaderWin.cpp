@@ -178,6 +178,8 @@ bool Downloader::Download(const std::wstring& url, const std::wstring& destinati
 
     // What an earlier try or run received of this file is not fetched again.
     bool kept = KeepPartial(url, expected, temporaryPath);
+    const std::wstring asidePath = destination + kDownloadAsideSuffix;
+    DeleteFileIfPresent(asidePath);
     for (const BackendEntry& backend : kBackends) {
         // A closed window means the user wants out; the try under way was
         // allowed to finish, the next one is not started.
@@ -187,10 +189,7 @@ bool Downloader::Download(const std::wstring& url, const std::wstring& destinati
         // A backend that cannot continue the kept part starts beside it, so
         // that the part outlives a failure of this try too.
         const bool aside = kept && !backend.resumes;
-        const std::wstring tryPath = aside ? destination + kDownloadAsideSuffix : temporaryPath;
-        if (aside) {
-            DeleteFileIfPresent(tryPath);
-        }
+        const std::wstring& tryPath = aside ? asidePath : temporaryPath;
         progress.SetDetail(std::wstring(backend.name) + L" | " + url);
         std::wstring error;
         bool transferred = false;
