@@ -201,7 +201,8 @@ AnswerUse UseOfAnswer(uint64_t offset, bool statusRead, uint32_t status, const s
     }
     uint64_t first = 0;
     uint64_t whole = 0;
-    if (encoded || !ParseContentRange(contentRange, first, whole) || first != offset || (total != 0 && whole != total)) {
+    if (encoded || !ParseContentRange(contentRange, first, whole) || first != offset ||
+        (total != 0 && whole != total)) {
         return AnswerUse::AskWhole;
     }
     return AnswerUse::Append;

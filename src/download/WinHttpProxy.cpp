@@ -136,7 +136,8 @@ HINTERNET OpenWinHttpSession(const std::wstring& proxy)
                              WINHTTP_NO_PROXY_BYPASS, 0);
     }
     // The bypass list has been applied already: this session is for one host.
-    return ::WinHttpOpen(kDownloadUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0);
+    return ::WinHttpOpen(kDownloadUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS,
+                         0);
 }
 
 bool SendRequest(HINTERNET request, const std::wstring& headers)

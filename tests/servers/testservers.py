@@ -110,10 +110,7 @@ http_port 127.0.0.1:{port}
 pid_filename {sq}/squid.pid
 cache_log {sq}/cache.log
 access_log stdio:{sq}/access.log
-cache_store_log none
-coredump_dir {sq}
 hosts_file {sq}/hosts
-dns_nameservers 127.0.0.1
 cache deny all
 pinger_enable off
 netdb_filename none
@@ -160,10 +157,9 @@ def stop_process(proc):
 # Fault server: one request per connection, every answer ends it
 
 GATES = {}
-GATES_LOCK = threading.Lock()
 # How many answers of each file the relay has cut.
 CUTS = {}
-CUTS_LOCK = threading.Lock()
+GATES_LOCK = threading.Lock()
 
 
 def gate(name):
@@ -268,7 +264,7 @@ class FaultHandler(socketserver.BaseRequestHandler):
         # SITE/NAME.next takes the file's place (a new version).
         spec, _, name = self.path[len("/cut/"):].partition("/")
         words = spec.split("-")
-        with CUTS_LOCK:
+        with GATES_LOCK:
             cuts = CUTS.get(name, 0)
         limit = int(words[0]) if int(words[0]) and not ("once" in words and cuts) else None
         passed = [] if "norange" in words else [line for line in head.decode("latin-1").split("\r\n")[1:]
@@ -294,7 +290,7 @@ class FaultHandler(socketserver.BaseRequestHandler):
                 hold_at(name.split("/")[0])
                 self.relay(upstream, b"", None)
                 return
-            with CUTS_LOCK:
+            with GATES_LOCK:
                 CUTS[name] = cuts + 1
         waiting = os.path.join(self.server.docroot, name + ".next")
         if os.path.exists(waiting):

@@ -26,11 +26,12 @@ namespace orv {
 // The backends and counters are private; the tests reach them through this door.
 struct DownloaderTestAccess {
     using S = const std::wstring&;
-    using Fetch = bool (*)(Downloader&, S, S, std::wstring&);
+    using E = std::wstring&;
+    using Fetch = bool (*)(Downloader&, S, S, E);
     // Where the driver would keep the record of a try writing to path.
     static Downloader& At(Downloader& d, S path) { return d.partialRecordPath = path + L".resume", d; }
-    static bool WinHttp(Downloader& d, S url, S path, std::wstring& e) { return At(d, path).DownloadWinHttp(url, path, e); }
-    static bool WinInet(Downloader& d, S url, S path, std::wstring& e) { return At(d, path).DownloadWinInet(url, path, e); }
+    static bool WinHttp(Downloader& d, S url, S path, E e) { return At(d, path).DownloadWinHttp(url, path, e); }
+    static bool WinInet(Downloader& d, S url, S path, E e) { return At(d, path).DownloadWinInet(url, path, e); }
     static bool UrlMon(Downloader&, S url, S path, std::wstring& error) { return DownloadUrlMon(url, path, error); }
     static int32_t Received(const Downloader& d) { return d.bytesReceived.load(); }
     static int32_t Total(const Downloader& d) { return d.bytesTotal.load(); }
@@ -237,11 +238,8 @@ TEST_F(DownloadTest, ABrokenOffBodyGoesOnWhereItWasCutAndStartsOverWhenTheServer
         EXPECT_TRUE(std::regex_match(Tries(attempts), std::wregex(c.tries))) << Tries(attempts);
         EXPECT_TRUE(ReadTestFile(dest) == wanted) << c.spec;
         const std::vector<uint64_t> offsets = ResumedOffsets(log.path, url);
-        if (c.offsets.empty()) {
-            EXPECT_TRUE(offsets.size() == 1 && offsets[0] > 0 && offsets[0] <= kMiB) << offsets.size();
-        } else {
-            EXPECT_EQ(offsets, c.offsets) << c.spec;
-        }
+        const bool fromWhatItGot = c.offsets.empty() && offsets.size() == 1 && offsets[0] > 0 && offsets[0] <= kMiB;
+        EXPECT_TRUE(fromWhatItGot || offsets == c.offsets) << c.spec << L" went on " << offsets.size() << L" times";
         EXPECT_FALSE(FileExists(dest + L".part") || FileExists(dest + L".part.resume")) << c.spec;
         DeleteFileIfPresent(served);
     }
