@@ -220,6 +220,8 @@ private:
                 return BodyEnd::Complete;
             }
             if (piece > job_.sizeCap - at_.offset) {
+                // Not the file announced: nothing of it is worth keeping.
+                at_.recorded = false;
                 error = ExceededSizeText(job_.sizeCap);
                 return BodyEnd::Failed;
             }
