@@ -1,8 +1,9 @@
 #pragma once
 // Fetches one URL into one file through a fixed ladder of backends (WinHTTP,
 // then WinINet, then URLMon; "file://" URLs are copied instead), keeping a
-// record of every try. Only a complete (and, for packages, validated) file
-// ever reaches the destination.
+// record of every try. A download whose connection broke off goes on where
+// it stopped, within the try or in a later one. Only a complete (and, for
+// packages, validated) file ever reaches the destination.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -115,7 +116,7 @@ private:
     void RecordAttempt(const std::wstring& url, const wchar_t* backend, bool succeeded, const std::wstring& error,
                        std::vector<DownloadAttempt>& attempts);
 
-    // Safe from any thread: the only state the worker shares with the caller.
+    // Safe from any thread: the counters are what the window shows.
     void StoreProgress(uint64_t received, uint64_t total);
 
     // The log belongs to the calling thread: a worker leaves its lines (the
