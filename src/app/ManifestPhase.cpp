@@ -57,7 +57,7 @@ void FetchSignature(Session& s, const std::wstring& manifestUrl, const std::wstr
 {
     const std::wstring signaturePath = SignaturePathOf(manifestPath);
     DeleteFileIfPresent(signaturePath);
-    s.downloader.Download(manifestUrl + L".sig", signaturePath, s.attempts, orv::ExpectedFile{});
+    s.downloader.Download(manifestUrl + kSignatureSuffix, signaturePath, s.attempts, orv::ExpectedFile{});
 }
 
 void FetchManifestFromServers(Session& s)
@@ -126,17 +126,16 @@ void ReportNoManifest(Session& s)
 void LoadLocalState(Session& s)
 {
     std::wstring error;
-    if (ReadManifestFile(StateFilePath(s.options.installPath), s.localPackages, error)) {
+    switch (ReadLocalState(s.options.installPath, s.localPackages, error)) {
+    case LocalStateSource::StateDocument:
         return;
-    }
-    std::wstring legacyError;
-    if (ReadManifestFile(JoinPath(s.options.installPath, kLegacyStateFileName), s.localPackages, legacyError)) {
-        // The legacy file belongs to the earlier updater: read, never written.
+    case LocalStateSource::LegacyDocument:
         s.log.Info(L"Imported initial package state from legacy updater.xml without modifying it.");
         return;
+    case LocalStateSource::None:
+        s.log.Warn(L"Local updater-w7.xml missing/invalid; installed file versions will be used | " + error);
+        return;
     }
-    s.localPackages.Clear();
-    s.log.Warn(L"Local updater-w7.xml missing/invalid; installed file versions will be used | " + error);
 }
 
 // Packages that need nothing are recorded with the server's entry.

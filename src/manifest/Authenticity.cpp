@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/PathText.h"
+
 namespace orv {
 
 const wchar_t kSignatureMissingText[] = L"Manifest signature updater.xml.sig is missing or empty.";
@@ -147,6 +149,12 @@ bool ParseIsoDate(const std::wstring& text, uint32_t& dayNumber)
     }
     dayNumber = year * 10000 + month * 100 + day;
     return true;
+}
+
+uint64_t ParseAcceptedSerial(const std::wstring& text)
+{
+    uint64_t serial = 0;
+    return ParseDecimal64(TrimWhitespace(text), serial) ? serial : 0;
 }
 
 ManifestSeal ReadManifestSeal(const std::wstring& documentText)

@@ -32,6 +32,10 @@ bool ParseSha256Hex(const std::wstring& text, std::wstring& lowerHex);
 // "YYYY-MM-DD" naming a real calendar day, as the number YYYYMMDD.
 bool ParseIsoDate(const std::wstring& text, uint32_t& dayNumber);
 
+// The highest serial accepted so far, from the text of the install folder's
+// serial file; a text that holds no serial counts as none accepted (0).
+uint64_t ParseAcceptedSerial(const std::wstring& text);
+
 // The serial and expiry a manifest's version start tag carries.
 struct ManifestSeal {
     bool serialValid = false;

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "log/TraceLog.h"
+#include "manifest/ProductProfile.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/PublisherKey.h"
@@ -32,9 +33,7 @@ uint64_t ReadAcceptedSerial(const std::wstring& installPath)
     try {
         if (FileExists(path)) {
             const ByteArray bytes = ReadWholeFile(path);
-            if (!ParseDecimal64(TrimWhitespace(Utf8ToWide(bytes.data(), bytes.size())), serial)) {
-                serial = 0;
-            }
+            serial = ParseAcceptedSerial(Utf8ToWide(bytes.data(), bytes.size()));
         }
     } catch (const std::exception&) {
         serial = 0;
@@ -64,7 +63,7 @@ bool VerifyManifestSignature(const ByteArray& manifest, const std::wstring& sign
 
 std::wstring SignaturePathOf(const std::wstring& manifestPath)
 {
-    return manifestPath + L".sig";
+    return manifestPath + kSignatureSuffix;
 }
 
 bool ReadAuthenticManifest(const std::wstring& manifestPath, const std::wstring& installPath, PackageList& list,

@@ -1,11 +1,6 @@
 #include "manifest/Inventory.h"
 
-#include <windows.h>
-
-#include "manifest/Version.h"
-#include "platform/FileSystem.h"
-#include "platform/Handles.h"
-#include "platform/ProgramInfo.h"
+#include "platform/PathText.h"
 
 namespace orv {
 
@@ -26,12 +21,11 @@ bool IsLeftover(const std::wstring& fileName)
            EndsWithNoCase(fileName, L".bak");
 }
 
-std::wstring FirstCandidateFile(const std::wstring& stem, const std::wstring& installFolder)
+std::wstring FirstCandidateFile(const std::wstring& stem, const InstallFolderView& folder)
 {
     for (const wchar_t* extension : kCandidateExtensions) {
-        const std::wstring candidate = JoinPath(installFolder, stem + extension);
-        if (FileExists(candidate)) {
-            return candidate;
+        if (folder.IsFile(stem + extension)) {
+            return stem + extension;
         }
     }
     return std::wstring();
@@ -39,74 +33,43 @@ std::wstring FirstCandidateFile(const std::wstring& stem, const std::wstring& in
 
 // The first file named stem + ".*" that is not a leftover; empty when there
 // is none or the folder cannot be listed.
-std::wstring FirstOtherFile(const std::wstring& stem, const std::wstring& installFolder)
+std::wstring FirstOtherFile(const std::wstring& stem, const InstallFolderView& folder)
 {
-    WIN32_FIND_DATAW entry{};
-    UniqueFind find(::FindFirstFileW(JoinPath(installFolder, stem + L".*").c_str(), &entry));
-    if (!find) {
-        return std::wstring();
-    }
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLeftover(entry.cFileName)) {
-            return JoinPath(installFolder, entry.cFileName);
+    for (const std::wstring& name : folder.FilesOfStem(stem)) {
+        if (!IsLeftover(name)) {
+            return name;
         }
-    } while (::FindNextFileW(find.Get(), &entry));
+    }
     return std::wstring();
-}
-
-std::wstring VersionOrPresent(const std::wstring& file)
-{
-    const std::wstring version = GetFileVersionText(file);
-    return version.empty() ? std::wstring(kNoVersionResource) : version;
-}
-
-std::wstring ComparableFolder(const std::wstring& folder)
-{
-    return StripTrailingSeparators(FullPath(folder));
 }
 
 } // namespace
 
-bool IsUpdaterSelfPackage(const std::wstring& packageName, const std::wstring& installFolder,
-                          const std::wstring& runningExecutable)
+bool IsSelfPackageName(const std::wstring& packageName)
 {
-    if (!EqualsNoCase(FileStem(packageName), kSelfPackageStem)) {
-        return false;
-    }
-    return EqualsNoCase(ComparableFolder(ParentPath(runningExecutable)), ComparableFolder(installFolder)) &&
-           EqualsNoCase(FileNamePart(runningExecutable), kProgramExeName);
+    return EqualsNoCase(FileStem(packageName), kSelfPackageStem);
 }
 
-bool IsPackageInstalled(const std::wstring& packageName, const std::wstring& installFolder)
+InstalledPackage FindInstalledPackage(const std::wstring& packageName, const InstallFolderView& folder)
 {
-    const std::wstring stem = FileStem(packageName);
-    if (stem.empty()) {
-        return false;
-    }
-    if (IsUpdaterSelfPackage(packageName, installFolder, GetModulePath())) {
-        return true;
-    }
-    if (DirectoryExists(JoinPath(installFolder, stem))) {
-        return true;
-    }
-    if (!FirstCandidateFile(stem, installFolder).empty()) {
-        return true;
-    }
-    return !FirstOtherFile(stem, installFolder).empty();
-}
-
-std::wstring GetInstalledVersion(const std::wstring& packageName, const std::wstring& installFolder)
-{
-    const std::wstring running = GetModulePath();
-    if (IsUpdaterSelfPackage(packageName, installFolder, running)) {
-        return GetFileVersionText(running);
+    InstalledPackage found;
+    if (IsSelfPackageName(packageName) && folder.UpdaterRunsHere(found.version)) {
+        found.installed = true;
+        return found;
     }
     const std::wstring stem = FileStem(packageName);
-    std::wstring file = FirstCandidateFile(stem, installFolder);
+    std::wstring file = FirstCandidateFile(stem, folder);
     if (file.empty()) {
-        file = FirstOtherFile(stem, installFolder);
+        file = FirstOtherFile(stem, folder);
     }
-    return file.empty() ? std::wstring() : VersionOrPresent(file);
+    if (!file.empty()) {
+        found.version = folder.FileVersion(file);
+        if (found.version.empty()) {
+            found.version = kNoVersionResource;
+        }
+    }
+    found.installed = !stem.empty() && (!file.empty() || folder.IsDirectory(stem));
+    return found;
 }
 
 } // namespace orv

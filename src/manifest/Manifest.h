@@ -102,6 +102,13 @@ std::wstring DecodeManifestBytes(const std::vector<unsigned char>& bytes);
 // replaces the target in one rename.
 bool WriteStateFile(const std::wstring& path, const PackageList& list, std::wstring& error);
 
+// Where an install folder's package state was read from.
+enum class LocalStateSource { StateDocument, LegacyDocument, None };
+// The install folder's state document, or else the earlier updater's
+// "updater.xml" (read, never written). With None the list is empty and error
+// says why the state document could not be read.
+LocalStateSource ReadLocalState(const std::wstring& installPath, PackageList& list, std::wstring& error);
+
 // Runs one read under the reader's guard: a standard exception's message
 // (UTF-8) becomes the error text, anything else a fixed text. Returns the
 // work's own result when nothing escapes it.

@@ -3,6 +3,7 @@
 
 #include "manifest/Manifest.h"
 #include "platform/FileSystem.h"
+#include "platform/InstallLayout.h"
 
 namespace orv {
 
@@ -48,6 +49,19 @@ bool ReadManifestFile(const std::wstring& path, PackageList& list, std::wstring&
             return ParseManifestText(text, list, workError);
         },
         error);
+}
+
+LocalStateSource ReadLocalState(const std::wstring& installPath, PackageList& list, std::wstring& error)
+{
+    if (ReadManifestFile(StateFilePath(installPath), list, error)) {
+        return LocalStateSource::StateDocument;
+    }
+    std::wstring legacyError;
+    if (ReadManifestFile(JoinPath(installPath, kLegacyStateFileName), list, legacyError)) {
+        return LocalStateSource::LegacyDocument;
+    }
+    list.Clear();
+    return LocalStateSource::None;
 }
 
 bool WriteStateFile(const std::wstring& path, const PackageList& list, std::wstring& error)

@@ -54,8 +54,8 @@ std::wstring NormalizeServerBase(const std::wstring& text)
 {
     std::wstring base = TrimWhitespace(text);
     // A full manifest URL is accepted in place of its folder.
-    if (EndsWithNoCase(base, L"updater.xml")) {
-        base.erase(base.size() - 11);
+    if (EndsWithNoCase(base, kManifestFileName)) {
+        base.erase(base.size() - (sizeof(kManifestFileName) / sizeof(wchar_t) - 1));
     }
     while (!base.empty() && (base.back() == L' ' || base.back() == L'\t')) {
         base.pop_back();
@@ -96,7 +96,7 @@ std::vector<std::wstring> BuildServerList(const std::wstring& serverOverride, co
 
 std::wstring ManifestUrl(const std::wstring& serverBase)
 {
-    return serverBase + L"updater.xml";
+    return serverBase + kManifestFileName;
 }
 
 std::wstring EscapeBlanksOnly(const std::wstring& name)

@@ -42,6 +42,11 @@ std::vector<std::wstring> BuildServerList(const std::wstring& serverOverride, co
 std::vector<std::wstring> BuildServerListForHosts(const std::wstring& serverOverride, const ProductProfile& profile,
                                                   const std::vector<std::wstring>& hosts);
 
+// What every server base holds: the manifest, and beside it (when manifests
+// are signed) its signature under the same name with this suffix.
+constexpr wchar_t kManifestFileName[] = L"updater.xml";
+constexpr wchar_t kSignatureSuffix[] = L".sig";
+
 std::wstring ManifestUrl(const std::wstring& serverBase);
 
 // The package file name as one URL path segment below the server base.

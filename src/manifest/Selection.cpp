@@ -1,4 +1,6 @@
 #include "manifest/Selection.h"
+
+#include "manifest/Inventory.h"
 #include "manifest/Version.h"
 
 namespace orv {
@@ -22,6 +24,27 @@ PackageDecision DecidePackage(const std::wstring& localVersion, bool installed, 
     const int order = CompareVersions(decision.effectiveVersion, serverVersion, &bothValid);
     decision.selected = !(order >= 0 && bothValid && installed);
     return decision;
+}
+
+PackageVerdict JudgePackage(const PackageEntry& serverEntry, const PackageList& localList,
+                            const InstallFolderView& folder)
+{
+    const PackageEntry* local = localList.Find(serverEntry.name);
+    const std::wstring localVersion = local != nullptr ? local->version : std::wstring();
+    const InstalledPackage installed = FindInstalledPackage(serverEntry.name, folder);
+    const PackageDecision decision =
+        DecidePackage(localVersion, installed.installed, installed.version, serverEntry.version);
+    PackageVerdict verdict;
+    verdict.selected = decision.selected;
+    if (!decision.selected) {
+        verdict.line = L"Package current | File=" + serverEntry.name + L" | Local=" + decision.effectiveVersion +
+                       L" | Server=" + serverEntry.version;
+        return verdict;
+    }
+    verdict.line = L"Package selected | File=" + serverEntry.name + L" | Local=" +
+                   (decision.effectiveVersion.empty() ? std::wstring(L"<missing>") : decision.effectiveVersion) +
+                   L" | Server=" + serverEntry.version + L" | Installed=" + (installed.installed ? L"True" : L"False");
+    return verdict;
 }
 
 } // namespace orv

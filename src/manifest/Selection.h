@@ -25,6 +25,18 @@ struct PackageDecision {
 PackageDecision DecidePackage(const std::wstring& localVersion, bool installed, const std::wstring& installedVersion,
                               const std::wstring& serverVersion);
 
+class InstallFolderView;
+
+// One server entry judged against the local record (localList) and what the
+// install folder holds: whether it is selected, and the trace line that
+// says why.
+struct PackageVerdict {
+    bool selected = true;
+    std::wstring line;
+};
+PackageVerdict JudgePackage(const PackageEntry& serverEntry, const PackageList& localList,
+                            const InstallFolderView& folder);
+
 // Where the selection reports its progress; an empty callable is skipped.
 struct SelectionProgress {
     std::function<void(const std::wstring&)> setStatus;

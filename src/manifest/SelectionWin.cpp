@@ -9,6 +9,7 @@ PackageList SelectPackages(const PackageList& serverList, const PackageList& loc
                            const std::wstring& installFolder, TraceLog& log, const SelectionProgress& progress)
 {
     PackageList selected;
+    const std::unique_ptr<InstallFolderView> folder = FileSystemFolderView(installFolder);
     const int32_t total = static_cast<int32_t>(serverList.size());
     for (int32_t i = 0; i < total; ++i) {
         const PackageEntry& entry = serverList[static_cast<size_t>(i)];
@@ -22,22 +23,11 @@ PackageList SelectPackages(const PackageList& serverList, const PackageList& loc
         if (progress.setOverallProgress) {
             progress.setOverallProgress(i, total);
         }
-
-        const PackageEntry* local = localList.Find(entry.name);
-        const std::wstring localVersion = local != nullptr ? local->version : std::wstring();
-        const bool installed = IsPackageInstalled(entry.name, installFolder);
-        const std::wstring installedVersion = GetInstalledVersion(entry.name, installFolder);
-        const PackageDecision decision = DecidePackage(localVersion, installed, installedVersion, entry.version);
-
-        if (!decision.selected) {
-            log.Info(L"Package current | File=" + entry.name + L" | Local=" + decision.effectiveVersion +
-                     L" | Server=" + entry.version);
-            continue;
+        const PackageVerdict verdict = JudgePackage(entry, localList, *folder);
+        log.Info(verdict.line);
+        if (verdict.selected) {
+            SetEntry(selected, entry);
         }
-        SetEntry(selected, entry);
-        log.Info(L"Package selected | File=" + entry.name + L" | Local=" +
-                 (decision.effectiveVersion.empty() ? std::wstring(L"<missing>") : decision.effectiveVersion) +
-                 L" | Server=" + entry.version + L" | Installed=" + (installed ? L"True" : L"False"));
     }
     if (progress.setOverallProgress) {
         progress.setOverallProgress(total, total);

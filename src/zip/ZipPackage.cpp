@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/PathText.h"
 #include "platform/TextEncoding.h"
 #include "zip/PathSafety.h"
 
@@ -65,6 +66,30 @@ void ZipReader::Close()
         std::fclose(stream);
         stream = nullptr;
     }
+}
+
+const wchar_t kZipOpenFailedText[] = L"Cannot open ZIP file.";
+
+bool StartZipReader(ZipReader& reader, FILE* stream, uint64_t size, std::wstring& error)
+{
+    reader.stream = stream;
+    if (!mz_zip_reader_init_cfile(&reader.archive, reader.stream, size, 0)) {
+        error = L"miniz rejected the ZIP central directory.";
+        return false;
+    }
+    reader.initialised = true;
+    return true;
+}
+
+bool CheckTargetPath(const std::wstring& destination, const std::wstring& name, std::wstring& target,
+                     std::wstring& error)
+{
+    target = JoinPath(destination, name);
+    if (target.size() > kMaxTargetPathUnits) {
+        error = L"Extracted path exceeds the Windows 7 path limit: " + target;
+        return false;
+    }
+    return true;
 }
 
 bool CheckZipEntries(ZipReader& reader, std::wstring& error)

@@ -14,10 +14,6 @@ namespace orv {
 
 namespace {
 
-// The longest full path Win32 creates without the long-path prefix, which
-// Windows 7 programs cannot rely on.
-constexpr size_t kMaxTargetPathUnits = 259;
-
 // Writes one file entry to target and checks what landed on disk.
 bool ExtractFileEntry(ZipReader& reader, mz_uint index, const mz_zip_archive_file_stat& stat,
                       const std::wstring& target, const std::wstring& name, const ProgressTick& pump,
@@ -59,22 +55,15 @@ bool OpenZipReader(const std::wstring& zipPath, ZipReader& reader, std::wstring&
     std::memset(&reader.archive, 0, sizeof(reader.archive));
     FILE* stream = nullptr;
     if (_wfopen_s(&stream, zipPath.c_str(), L"rb") != 0 || stream == nullptr) {
-        error = L"Cannot open ZIP file.";
+        error = kZipOpenFailedText;
         return false;
     }
-    reader.stream = stream;
-    // 0 lets miniz measure the stream itself.
     uint64_t size = 0;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (::GetFileAttributesExW(zipPath.c_str(), GetFileExInfoStandard, &data)) {
         size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
-    if (!mz_zip_reader_init_cfile(&reader.archive, reader.stream, size, 0)) {
-        error = L"miniz rejected the ZIP central directory.";
-        return false;
-    }
-    reader.initialised = true;
-    return true;
+    return StartZipReader(reader, stream, size, error);
 }
 
 bool ValidateZipPackage(const std::wstring& zipPath, std::wstring& error)
@@ -182,9 +171,8 @@ bool ExtractEntry(ExtractionPass& pass, mz_uint index, std::wstring& error)
         error = L"Unsafe ZIP path rejected: " + name;
         return false;
     }
-    const std::wstring target = JoinPath(pass.destination, name);
-    if (target.size() > kMaxTargetPathUnits) {
-        error = L"Extracted path exceeds the Windows 7 path limit: " + target;
+    std::wstring target;
+    if (!CheckTargetPath(pass.destination, name, target, error)) {
         return false;
     }
     if (stat.m_is_directory) {

@@ -32,6 +32,20 @@ struct ZipReader {
 // Opens zipPath and initialises the miniz reader over its central directory.
 bool OpenZipReader(const std::wstring& zipPath, ZipReader& reader, std::wstring& error);
 
+// What opening says when the file cannot be opened at all.
+extern const wchar_t kZipOpenFailedText[];
+// Hands stream (open for reading, now owned by the reader) to miniz, which
+// reads the central directory; a size of 0 lets miniz measure the stream.
+bool StartZipReader(ZipReader& reader, FILE* stream, uint64_t size, std::wstring& error);
+
+// The longest full path Win32 creates without the long-path prefix, which
+// Windows 7 programs cannot rely on.
+constexpr size_t kMaxTargetPathUnits = 259;
+// Where an entry named name (normalised) lands below destination; false
+// with the refusal's text when that path is longer than Windows 7 allows.
+bool CheckTargetPath(const std::wstring& destination, const std::wstring& name, std::wstring& target,
+                     std::wstring& error);
+
 // True when every entry of the open archive could be extracted safely:
 // readable, neither encrypted nor of an unsupported method, a safe relative
 // path, and at least one file. Otherwise false with the reason in error.

@@ -18,6 +18,8 @@ EXE = Path(os.environ.get("ORV_TEST_EXE", BUILD_DIR / "bin" / "OrvUpdaterW7.exe"
 WINE_RUN = os.environ.get("ORV_WINE_RUN", "")
 PREFIX = os.environ.get("ORV_WINEPREFIX", "")
 SERVERS_FILE = os.environ.get("ORV_TEST_SERVERS_FILE", "")
+PUBLISH_TOOL = os.environ.get("ORV_PUBLISH_TOOL", str(BUILD_DIR.parent / "native" / "orvpublish"))
+SIGNING_KEY = Path(os.environ.get("ORV_TEST_SIGNING_KEY", BUILD_DIR / "testkey" / "private.pem"))
 
 TRACE = "updater-w7-trace.log"
 LINE = re.compile(r"^(INFO|WARN|FAIL) \| Seq=(\d+) \| (\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) \| (.*)$")
@@ -167,6 +169,28 @@ def publish(folder, packages: dict):
     for name, (_, files) in packages.items():
         make_zip(Path(folder) / name, files)
     write_manifest(Path(folder) / "updater.xml", {n: v for n, (v, _) in packages.items()})
+
+
+def orvpublish(*args) -> subprocess.CompletedProcess:
+    return subprocess.run([PUBLISH_TOOL] + [str(a) for a in args], capture_output=True, text=True, timeout=300)
+
+
+def build_site(release, layout, site, *options, key=SIGNING_KEY) -> subprocess.CompletedProcess:
+    """orvpublish build of a release folder with the layout text."""
+    (Path(release) / "layout.txt").write_text(layout)
+    return orvpublish("build", "--layout", Path(release) / "layout.txt", "--release", Path(release) / "files",
+                      "--site", site, "--key", key, *options)
+
+
+def publish_signed(folder, packages: dict, *options, key=SIGNING_KEY):
+    """A signed site in folder of {zip name: (version, {relative path: content})}."""
+    with tempfile.TemporaryDirectory() as release:
+        layout = ""
+        for name, (version, files) in packages.items():
+            write_files(Path(release) / "files", files)
+            layout += "package %s\nversion %s\n%s\n" % (name, version, "".join("files %s\n" % f for f in files))
+        built = build_site(release, layout, folder, *options, key=key)
+    assert built.returncode == 0, built.stderr
 
 
 def write_files(root, files: dict):

@@ -7,30 +7,21 @@ import os
 import re
 import shutil
 import subprocess
-import sys
-import zipfile
 from pathlib import Path
 
 import orvtest
 from orvtest import find, last_run, run_updater, winpath
 
 SIGNED = Path(os.environ["ORV_TEST_EXE_SIGNED"])
-KEY = os.environ["ORV_TEST_SIGNING_KEY"]
-SIGN_TOOL = Path(os.environ["ORV_TEST_SOURCE_DIR"]) / "tools" / "sign_manifest.py"
+KEY = orvtest.SIGNING_KEY
 MISMATCH = "Manifest signature does not match the publisher's key."
 BUILTIN_FOLDER = "fl/dfile/download/ORVW/"
 MIB = 1048576
 
 
-def sign(folder, *options, key=KEY):
-    subprocess.run([sys.executable, str(SIGN_TOOL), str(folder), str(key), *options], check=True,
-                   capture_output=True)
-
-
 def genuine(folder, version="2.0", serial="5"):
     """A signed folder with the package Orvw_Lum.zip of that version."""
-    orvtest.publish(folder, {"Orvw_Lum.zip": (version, {"App.dat": "genuine " + version})})
-    sign(folder, "--serial", serial)
+    orvtest.publish_signed(folder, {"Orvw_Lum.zip": (version, {"App.dat": "genuine " + version})}, "--serial", serial)
     return folder
 
 
@@ -44,17 +35,17 @@ def variant(tmp_path, name, change=lambda folder: None, **made):
     return folder
 
 
-def resign_stripped(folder):
-    # Validly signed, but an entry lacks its hash.
-    edit(folder / "updater.xml", lambda data: re.sub(rb' sha256="\w+"', b"", data))
-    subprocess.run(["openssl", "dgst", "-sha256", "-sign", KEY, "-out", str(folder / "updater.xml.sig"),
+def resign(folder, change=lambda data: data, key=KEY):
+    """The manifest changed, with a valid signature of key over the change."""
+    edit(folder / "updater.xml", change)
+    subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(key), "-out", str(folder / "updater.xml.sig"),
                     str(folder / "updater.xml")], check=True)
 
 
 def other_key(folder):
     key = folder / "other.pem"
     subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", str(key)], check=True)
-    sign(folder, key=key)
+    resign(folder, key=key)
 
 
 def forge(folder):
@@ -87,8 +78,11 @@ def test_only_the_genuine_manifest_and_packages_install(install, tmp_path, endpo
             ("wrongkey", other_key, MISMATCH),
             ("truncated", lambda f: edit(f / "updater.xml.sig", lambda data: data[:-1]), MISMATCH),
             ("otherbytes", forge, MISMATCH),
-            ("expired", lambda f: sign(f, "--expires", "2020-01-01"), "Manifest expired on 2020-01-01."),
-            ("stripped", resign_stripped, "Manifest entry Orvw_Lum.zip has no size or sha256.")]:
+            ("expired", lambda f: resign(f, lambda d: re.sub(rb'expires="[^"]*"', b'expires="2020-01-01"', d)),
+             "Manifest expired on 2020-01-01."),
+            # Validly signed, but an entry lacks its hash.
+            ("stripped", lambda f: resign(f, lambda d: re.sub(rb' sha256="\w+"', b"", d)),
+             "Manifest entry Orvw_Lum.zip has no size or sha256.")]:
         refused(variant(tmp_path, name, change), text, 10)
 
     # A package with one byte changed fails, signed or not, and stays pending.
@@ -137,10 +131,7 @@ def test_only_the_genuine_manifest_and_packages_install(install, tmp_path, endpo
 def test_a_link_cut_every_8_mib_still_brings_a_64_mib_package_in_one_try(install, site, endpoints):
     # Every answer dies after 8 MiB: each try used to end there, so the package stayed pending on every run.
     big = os.urandom(64 * MIB - 4096)
-    with zipfile.ZipFile(site.folder / "Orvw_Lum.zip", "w", zipfile.ZIP_STORED) as z:
-        z.writestr("Big.bin", big)
-    orvtest.write_manifest(site.folder / "updater.xml", {"Orvw_Lum.zip": "2.0"})
-    sign(site.folder)
+    orvtest.publish_signed(site.folder, {"Orvw_Lum.zip": ("2.0", {"Big.bin": big})})
     size = (site.folder / "Orvw_Lum.zip").stat().st_size
     base = endpoints["fault"] + "cut/8388608/" + site.folder.name + "/"
     served = Path(endpoints["http_log"])

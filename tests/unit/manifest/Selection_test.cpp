@@ -66,9 +66,11 @@ TEST(InventoryTest, PackagesAreFoundByStemAmongCandidatesThenOtherFiles)
         // The updater's own package, asked by a program that is not the updater.
         {L"OrvUpdater.zip", false, L""},
     };
+    const auto folder = FileSystemFolderView(dir.Path());
     for (const auto& c : cases) {
-        EXPECT_EQ(IsPackageInstalled(std::get<0>(c), dir.Path()), std::get<1>(c)) << std::get<0>(c);
-        EXPECT_EQ(GetInstalledVersion(std::get<0>(c), dir.Path()), std::get<2>(c)) << std::get<0>(c);
+        const InstalledPackage found = FindInstalledPackage(std::get<0>(c), *folder);
+        const std::pair<bool, std::wstring> expected(std::get<1>(c), std::get<2>(c));
+        EXPECT_EQ(std::make_pair(found.installed, found.version), expected) << std::get<0>(c);
     }
     // The updater's own package is the running updater in the install folder.
     const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, bool> self[] = {

@@ -1,7 +1,7 @@
 #pragma once
-// Forced into the native build of the pure rules: the case-insensitive
-// compares of the Windows run-time library, folding as its "C" locale does
-// (ASCII letters only).
+// Forced into every file of the publisher's tool: the case-insensitive
+// compares of the Windows run-time library that the updater's rules call,
+// folding as its "C" locale does (ASCII letters only).
 #include <cstddef>
 
 inline int _wcsnicmp(const wchar_t* a, const wchar_t* b, size_t count)
