@@ -1,37 +1,46 @@
 #!/usr/bin/env python3
-"""./run demo: one real update of a sample ORV installation.
+"""./run demo: one real update of a sample ORV installation, published the way
+a publisher publishes.
 
 A sample install folder with old versions (real version resources, a sample
-database, a user's own report), three update packages and their signed
-manifest served by nginx on loopback, and the real updater (the test build
-that carries the test publisher's key) run under Wine with "/autoinstall"
-and its window on the virtual display. Before that, two mirrors that are not
-to be trusted are tried and refused: one serves a manifest changed after it
-was signed, the other the genuine manifest with altered packages. Prints
-what a user would want to see, then runs the updater once more to show that
-the product is up to date. Everything it starts is stopped by
-process id; its files stay in the build tree.
+database, a user's own report), and a release folder of the suite's new files
+that orvpublish turns into a signed site (three deterministic packages, the
+manifest and its signature), served by nginx on loopback. `orvpublish verify`
+checks the site as the updater will and foretells what the installation will
+fetch. Two mirrors that are not to be trusted are tried first and refused: one
+serves a manifest changed after it was signed, the other the genuine
+manifest with altered packages. Then the real updater (the test build that
+carries the test publisher's key) runs under Wine with "/autoinstall" and its
+window on the virtual display. Release 2 changes one package: orvpublish
+rebuilds the site (the other packages keep their bytes), and the next run
+fetches exactly that package; a last run finds the product up to date.
+Everything it starts is stopped by process id; its files stay in the build
+tree.
 """
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
 import time
-import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD = Path(sys.argv[1])
 WINE_RUN, PREFIX = sys.argv[2], sys.argv[3]
 
-OLD, NEW = "27.0.1.0", "27.1.0.0"
+OLD, NEW, DATA_2 = "27.0.1.0", "27.1.0.0", "27.1.1.0"
 WORK = BUILD / "demo-run"
 INSTALL = WORK / "ORV Suite"
 DOCROOT = WORK / "server"
+RELEASE = WORK / "release"
+SITE = DOCROOT / "ORVW"
 SAMPLES = BUILD / "demo"
 EXE = BUILD / "bin" / "OrvUpdaterW7_signed.exe"
 KEY = BUILD / "testkey" / "private.pem"
+PUBLIC = KEY.parent / "public.pem"
+PUBLISH = BUILD.parent / "native" / "orvpublish"
 ANSWERER = BUILD / "tools" / "BoxAnswerer.exe"
 
 
@@ -69,6 +78,51 @@ PACKAGES = {
                     "Data/Codes.csv": b"code;name\r\n1;ORV\r\n"},
 }
 MAIN_FILES = {"Orvw_Lum.zip": "Orvw_Lum.exe", "OrvReports.zip": "OrvReports.dll", "OrvData.zip": "OrvData.json"}
+# The publisher's layout: which release files make which package, and where
+# each package's version comes from.
+LAYOUT = """package Orvw_Lum.zip
+version-from Orvw_Lum.exe
+files Orvw_Lum.exe
+files Reports/*.rpt
+files Help/**
+
+package OrvReports.zip
+version-from OrvReports.dll
+files OrvReports.dll
+files Templates/*
+
+package OrvData.zip
+version %s
+files OrvData.json
+files Data/*
+"""
+
+
+def orvpublish(*args, show=True):
+    """Runs the publisher's tool; prints what it says, as a publisher sees it."""
+    done = subprocess.run([str(PUBLISH)] + [str(a) for a in args], capture_output=True, text=True)
+    if show:
+        print("$ orvpublish " + " ".join(shlex.quote(str(a).replace(str(WORK) + "/", "")) for a in args))
+        for line in (done.stdout + done.stderr).splitlines():
+            print("  " + line)
+        print()
+    if done.returncode != 0:
+        raise SystemExit("orvpublish %s failed: %s" % (args[0], done.stderr.strip()))
+    return done
+
+
+def write_release(data_version):
+    for files in PACKAGES.values():
+        for entry, data in files.items():
+            path = RELEASE / "files" / entry
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(data.read_bytes() if isinstance(data, Path) else data)
+    (RELEASE / "layout.txt").write_text(LAYOUT % data_version)
+
+
+def build_site():
+    return orvpublish("build", "--layout", RELEASE / "layout.txt", "--release", RELEASE / "files", "--site", SITE,
+                      "--key", KEY)
 
 
 def prepare():
@@ -80,21 +134,15 @@ def prepare():
     (INSTALL / "orvMain.accdb").write_bytes(b"Standard Jet DB sample database " * 512)
     (INSTALL / "Reports" / "Monthly.rpt").write_bytes(b"The customer's own monthly report\r\n")
     (INSTALL / "updater-w7.xml").write_text(manifest({n: OLD for n in PACKAGES}), newline="")
-    folder = DOCROOT / "ORVW"
-    folder.mkdir(parents=True)
-    for name, files in PACKAGES.items():
-        with zipfile.ZipFile(folder / name, "w", zipfile.ZIP_DEFLATED) as z:
-            for entry, data in files.items():
-                z.writestr(entry, data.read_bytes() if isinstance(data, Path) else data)
-    (folder / "updater.xml").write_text(manifest({n: NEW for n in PACKAGES}), newline="")
-    subprocess.run([sys.executable, ROOT / "tools" / "sign_manifest.py", folder, KEY], check=True,
-                   stdout=subprocess.DEVNULL)
+    write_release(NEW)
+    print("Release 1: every package at %s, from %s\n" % (NEW, RELEASE))
+    build_site()
     # A mirror that changed the signed manifest (a higher version), and one
     # that serves the genuine signed manifest with altered packages.
     forged, altered = DOCROOT / "forged", DOCROOT / "altered"
-    shutil.copytree(folder, forged)
-    (forged / "updater.xml").write_bytes((folder / "updater.xml").read_bytes().replace(NEW.encode(), b"27.9.0.0"))
-    shutil.copytree(folder, altered)
+    shutil.copytree(SITE, forged)
+    (forged / "updater.xml").write_bytes((SITE / "updater.xml").read_bytes().replace(NEW.encode(), b"27.9.0.0"))
+    shutil.copytree(SITE, altered)
     for name in PACKAGES:
         data = bytearray((altered / name).read_bytes())
         data[len(data) // 2] ^= 0x01
@@ -156,6 +204,48 @@ def state_versions(path: Path) -> dict:
     return dict(re.findall(r"<([^ >/]+\.zip)[^>]*>([^<]*)<", text))
 
 
+def last_session() -> str:
+    return (INSTALL / "updater-w7-trace.log").read_text(encoding="utf-8").split("Session start | ")[-1]
+
+
+def report_update(before, code, box):
+    after = {n: (state_versions(INSTALL / "updater-w7.xml").get(n, "-"), file_version(INSTALL / f))
+             for n, f in MAIN_FILES.items()}
+    print("Package            state before -> after      main file version before -> after")
+    for name in PACKAGES:
+        print("%-18s %-9s -> %-14s %-10s -> %s" % (name, before[name][0], after[name][0], before[name][1],
+                                                     after[name][1]))
+    for folder in sorted(INSTALL.glob("Tarn*")):
+        print("\nBackup folder %s:" % folder)
+        for path in sorted(p for p in folder.rglob("*") if p.is_file()):
+            print("  %s (%d bytes)" % (path.relative_to(folder), path.stat().st_size))
+    print("\nThe customer's own report kept: %s" % (INSTALL / "Reports" / "Monthly.rpt").read_text().strip())
+    launched = INSTALL / "Orvw_Lum.exe.launched"
+    print("Main program launched after the update: %s" % ("yes" if launched.exists() else "no"))
+    print("\nLast lines of the trace log (%s):" % (INSTALL / "updater-w7-trace.log"))
+    lines = (INSTALL / "updater-w7-trace.log").read_text(encoding="utf-8").splitlines()
+    for line in lines[-14:]:
+        print("  " + line)
+    print("\nFinal message box: %r" % box.get("text", "(none seen)"))
+    print("Screenshot of it:  %s" % (WORK / "final-box.png"))
+    print("Exit code: %d\n" % code)
+
+
+def release_two(server):
+    """Release 2 changes the data package only: the site is built again, the
+    other packages keep their bytes, and the update fetches that one."""
+    (RELEASE / "files" / "OrvData.json").write_bytes(b'{"schema": "27.1", "codes": 415}\r\n')
+    (RELEASE / "layout.txt").write_text(LAYOUT % DATA_2)
+    print("Release 2: OrvData.json changed, OrvData.zip is now %s\n" % DATA_2)
+    build_site()
+    orvpublish("verify", "--site", SITE, "--key", PUBLIC, "--install", INSTALL)
+    code, box = run_updater(server, WORK / "release-2-box.png")
+    fetched = re.findall(r"Download PASS \| Backend=\w+ \| URL=\S*/([^/\s]+\.zip)", last_session())
+    print("Release 2 update: %r, exit code %d; packages fetched: %s (screenshot %s)" % (
+        box.get("text", "(none seen)"), code, ", ".join(fetched) or "none", WORK / "release-2-box.png"))
+    return code, fetched
+
+
 def main():
     prepare()
     # The virtual display has no window manager: let Wine draw the title bars.
@@ -165,38 +255,21 @@ def main():
     server = start_server()
     try:
         print("Sample install folder: %s\nUpdate server:         %s\n" % (INSTALL, server))
-        print("The manifest is signed with %s; the updater carries its public key.\n" % KEY)
+        print("The site is signed with %s; the updater carries its public key.\n" % KEY)
+        orvpublish("verify", "--site", SITE, "--key", PUBLIC, "--install", INSTALL)
         forged_code = refused(server.replace("ORVW/", "forged/"), "A mirror serving a changed manifest")
         altered_code = refused(server.replace("ORVW/", "altered/"), "A mirror serving altered packages")
         code, box = run_updater(server, WORK / "final-box.png")
-        after = {n: (state_versions(INSTALL / "updater-w7.xml").get(n, "-"), file_version(INSTALL / f))
-                 for n, f in MAIN_FILES.items()}
-        print("Package            state before -> after      main file version before -> after")
-        for name in PACKAGES:
-            print("%-18s %-9s -> %-14s %-10s -> %s" % (name, before[name][0], after[name][0], before[name][1],
-                                                         after[name][1]))
-        for folder in sorted(INSTALL.glob("Tarn*")):
-            print("\nBackup folder %s:" % folder)
-            for path in sorted(p for p in folder.rglob("*") if p.is_file()):
-                print("  %s (%d bytes)" % (path.relative_to(folder), path.stat().st_size))
-        print("\nThe customer's own report kept: %s" % (INSTALL / "Reports" / "Monthly.rpt").read_text().strip())
-        launched = INSTALL / "Orvw_Lum.exe.launched"
-        print("Main program launched after the update: %s" % ("yes" if launched.exists() else "no"))
-        print("\nLast lines of the trace log (%s):" % (INSTALL / "updater-w7-trace.log"))
-        lines = (INSTALL / "updater-w7-trace.log").read_text(encoding="utf-8").splitlines()
-        for line in lines[-14:]:
-            print("  " + line)
-        print("\nFinal message box: %r" % box.get("text", "(none seen)"))
-        print("Screenshot of it:  %s" % (WORK / "final-box.png"))
-        print("Exit code: %d" % code)
-
-        code2, box2 = run_updater(server, WORK / "second-run-box.png")
-        print("\nSecond run: %r, exit code %d (screenshot %s)" % (box2.get("text", "(none seen)"), code2,
-                                                                 WORK / "second-run-box.png"))
+        report_update(before, code, box)
+        code2, fetched = release_two(server)
+        code3, box3 = run_updater(server, WORK / "last-run-box.png")
+        print("\nLast run: %r, exit code %d (screenshot %s)" % (box3.get("text", "(none seen)"), code3,
+                                                               WORK / "last-run-box.png"))
     finally:
         stop_server()
     print("\nEverything the demo made is in %s" % WORK)
-    return 0 if (code, code2, forged_code, altered_code) == (0, 0, 10, 20) else 1
+    good = (code, code2, code3, forged_code, altered_code) == (0, 0, 0, 10, 20) and fetched == ["OrvData.zip"]
+    return 0 if good else 1
 
 
 if __name__ == "__main__":
