@@ -36,7 +36,8 @@ bool WriteNewFile(const std::string& path, const void* data, size_t size, unsign
 // What the inventory sees of a folder, given as the names at its top (a
 // copy of an install folder, or the files of a package). Windows finds names
 // regardless of letter case and lists a folder in name order, and so does
-// this view.
+// this view. The updater that asks is taken to be the folder's own
+// "OrvUpdaterW7.exe", as an installed suite runs it.
 class ListedFolderView : public InstallFolderView {
 public:
     struct Item {

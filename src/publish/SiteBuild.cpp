@@ -1,6 +1,7 @@
 #include "publish/SiteBuild.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,7 +54,11 @@ bool ReadLayout(const Build& build, std::vector<LayoutPackage>& layout, std::wst
         return false;
     }
     size_t line = 0;
-    if (!ParseLayout(Utf8ToWide(bytes.data(), bytes.size()), layout, line, error)) {
+    std::wstring text = Utf8ToWide(bytes.data(), bytes.size());
+    if (!text.empty() && text[0] == 0xFEFF) {
+        text.erase(0, 1);
+    }
+    if (!ParseLayout(text, layout, line, error)) {
         error = AtLine(build, line, error);
         return false;
     }
@@ -113,6 +118,16 @@ bool PlanFiles(const Build& build, const LayoutPackage& layout, const std::vecto
     return true;
 }
 
+std::string UnpackagedFile(const std::vector<std::string>& release, const std::map<std::string, std::wstring>& owners)
+{
+    for (const std::string& file : release) {
+        if (owners.count(file) == 0) {
+            return file;
+        }
+    }
+    return std::string();
+}
+
 bool PlanPackages(Build& build, std::wstring& error)
 {
     std::vector<LayoutPackage> layout;
@@ -135,6 +150,12 @@ bool PlanPackages(Build& build, std::wstring& error)
             return false;
         }
         build.packages.push_back(std::move(package));
+    }
+    // A file the layout forgot would never reach a customer.
+    if (owners.size() < release.size()) {
+        build.report.warnings.push_back(Wide(UnpackagedFile(release, owners)) + L" (and " +
+                                        std::to_wstring(release.size() - owners.size() - 1) +
+                                        L" more release files) is in no package; it never reaches a customer");
     }
     return true;
 }
@@ -303,7 +324,6 @@ bool MakeStaging(Build& build, std::wstring& error)
     std::error_code code;
     // A folder left by a run that was cut off is no site; it goes.
     fs::remove_all(build.staging, code);
-    fs::create_directories(fs::path(site).parent_path(), code);
     if (!fs::create_directory(build.staging, code)) {
         error = Wide(build.staging) + L": cannot be made: " + Wide(code.message());
         return false;
@@ -368,11 +388,26 @@ void Summarise(Build& build, uint64_t serial)
 
 } // namespace
 
+// Two builds of sites in one folder take turns: each reads a site and
+// exchanges it whole. The lock ends with the process.
+bool LockSiteFolder(const std::string& site, std::wstring& error)
+{
+    const std::string parent = fs::path(site).parent_path().string();
+    std::error_code code;
+    fs::create_directories(parent, code);
+    const int folder = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0 || ::flock(folder, LOCK_EX) != 0) {
+        error = Wide(parent) + L": cannot be locked: " + Wide(std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 bool BuildSite(const BuildRequest& request, BuildReport& report, std::wstring& error)
 {
     Build build{request, report, KeyHandle(), SiteState(), {}, std::string()};
     if (!LoadPrivateKey(request.keyPath, build.key, error) || !PlanPackages(build, error) ||
-        !ReadCurrentSite(build, error)) {
+        !LockSiteFolder(request.site, error) || !ReadCurrentSite(build, error)) {
         return false;
     }
     for (const PlannedPackage& package : build.packages) {
@@ -391,17 +426,6 @@ bool BuildSite(const BuildRequest& request, BuildReport& report, std::wstring& e
     }
     Summarise(build, serial);
     return true;
-}
-
-std::wstring BuildSiteManifest(const PackageList& packages, uint64_t serial, const std::wstring& expires)
-{
-    std::wstring text = L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Updater>\r\n";
-    text += L"  <version serial=\"" + std::to_wstring(serial) + L"\" expires=\"" + expires + L"\">\r\n";
-    for (const PackageEntry& entry : packages) {
-        text += L"    <" + entry.name + L" size=\"" + std::to_wstring(entry.size) + L"\" sha256=\"" + entry.sha256 +
-                L"\">" + EscapeVersionText(entry.version) + L"</" + entry.name + L">\r\n";
-    }
-    return text + L"  </version>\r\n</Updater>\r\n";
 }
 
 } // namespace orv

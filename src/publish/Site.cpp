@@ -113,6 +113,17 @@ int64_t DaysUntil(uint32_t day)
     return static_cast<int64_t>(timegm(&until) / kSecondsPerDay - today);
 }
 
+std::wstring BuildSiteManifest(const PackageList& packages, uint64_t serial, const std::wstring& expires)
+{
+    std::wstring text = L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Updater>\r\n";
+    text += L"  <version serial=\"" + std::to_wstring(serial) + L"\" expires=\"" + expires + L"\">\r\n";
+    for (const PackageEntry& entry : packages) {
+        text += L"    <" + entry.name + L" size=\"" + std::to_wstring(entry.size) + L"\" sha256=\"" + entry.sha256 +
+                L"\">" + EscapeVersionText(entry.version) + L"</" + entry.name + L">\r\n";
+    }
+    return text + L"  </version>\r\n</Updater>\r\n";
+}
+
 bool ParseSiteManifest(SiteState& state, std::wstring& error)
 {
     const std::wstring text = DecodeManifestBytes(state.manifestBytes);
