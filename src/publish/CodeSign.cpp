@@ -1,6 +1,7 @@
 #include "publish/CodeSign.h"
 
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,7 +73,9 @@ bool SignOne(const std::string& certificate, const std::string& key, const std::
         std::remove(signedCopy.c_str());
         return false;
     }
-    if (std::rename(signedCopy.c_str(), file.c_str()) != 0) {
+    struct stat original {};
+    if (::stat(file.c_str(), &original) != 0 || ::chmod(signedCopy.c_str(), original.st_mode & 07777) != 0 ||
+        std::rename(signedCopy.c_str(), file.c_str()) != 0) {
         error = Wide(file) + L": the signed copy cannot replace it";
         std::remove(signedCopy.c_str());
         return false;
