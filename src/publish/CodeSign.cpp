@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,14 +21,34 @@ namespace {
 
 const char kSigner[] = "osslsigncode";
 
-// Runs a program (found on PATH) with its output in a temporary file; false
-// with the first line it printed when it fails.
-bool RunTool(const std::vector<std::string>& arguments, std::wstring& firstLine)
+// The line of a tool's output that says what went wrong: the first that
+// speaks of a failure or an error, else the first.
+std::string TellingLine(std::istream& output)
 {
-    char outputPath[] = "/tmp/orvpublish-signer.XXXXXX";
-    const int output = ::mkstemp(outputPath);
+    std::string line, first;
+    while (std::getline(output >> std::ws, line)) {
+        std::string lower = line;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (lower.find("fail") != std::string::npos || lower.find("error") != std::string::npos) {
+            return line;
+        }
+        if (first.empty()) {
+            first = line;
+        }
+    }
+    return first;
+}
+
+// Runs a program (found on PATH) with its output in a temporary file; false
+// with the telling line of what it printed when it fails.
+bool RunTool(const std::vector<std::string>& arguments, std::wstring& said)
+{
+    const char* folder = std::getenv("TMPDIR");
+    std::string outputPath = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
+                             "/orvpublish-signer.XXXXXX";
+    const int output = ::mkstemp(&outputPath[0]);
     if (output < 0) {
-        firstLine = L"no temporary file for its output";
+        said = L"no temporary file for its output";
         return false;
     }
     std::vector<char*> argv;
@@ -45,11 +67,10 @@ bool RunTool(const std::vector<std::string>& arguments, std::wstring& firstLine)
     const bool passed = started == 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
                         WEXITSTATUS(status) == 0;
     ::close(output);
-    std::string line;
     std::ifstream printed(outputPath);
-    std::getline(printed >> std::ws, line);
-    ::unlink(outputPath);
-    firstLine = started != 0 ? L"not found (Debian package osslsigncode)" : Wide(line);
+    const std::string line = TellingLine(printed);
+    ::unlink(outputPath.c_str());
+    said = started != 0 ? L"not found (Debian package osslsigncode)" : Wide(line);
     return passed;
 }
 
