@@ -130,7 +130,7 @@ def test_only_the_genuine_manifest_and_packages_install(install, tmp_path, endpo
 
 def test_a_link_cut_every_8_mib_still_brings_a_64_mib_package_in_one_try(install, site, endpoints):
     # Every answer dies after 8 MiB: each try used to end there, so the package stayed pending on every run.
-    big = os.urandom(64 * MIB - 4096)
+    big = os.urandom(64 * MIB - 65536)
     orvtest.publish_signed(site.folder, {"Orvw_Lum.zip": ("2.0", {"Big.bin": big})})
     size = (site.folder / "Orvw_Lum.zip").stat().st_size
     base = endpoints["fault"] + "cut/8388608/" + site.folder.name + "/"
