@@ -8,6 +8,39 @@
 
 namespace orv {
 
+namespace {
+
+// Header texts longer than this are no validators or ranges of ours.
+constexpr DWORD kMaxHeaderChars = 1024;
+
+std::wstring HeaderText(const HeaderQuery& query, DWORD header)
+{
+    wchar_t buffer[kMaxHeaderChars] = {};
+    DWORD size = sizeof(buffer);
+    return query(header, buffer, size) ? std::wstring(buffer, size / sizeof(wchar_t)) : std::wstring();
+}
+
+} // namespace
+
+void ReadAnswer(const HeaderQuery& query, BodyReader read, HttpAnswer& answer)
+{
+    DWORD size = sizeof(answer.status);
+    answer.statusRead = query(kHeaderStatusCode | kHeaderAsNumber, &answer.status, size);
+    answer.statusError = answer.statusRead ? 0 : ::GetLastError();
+    size = sizeof(answer.length);
+    if (!query(kHeaderContentLength | kHeaderAsNumber, &answer.length, size)) {
+        // Chunked and close-delimited bodies have no length: progress then
+        // shows bytes only.
+        answer.length = 0;
+    }
+    answer.etag = HeaderText(query, kHeaderEtag);
+    answer.lastModified = HeaderText(query, kHeaderLastModified);
+    answer.contentRange = HeaderText(query, kHeaderContentRange);
+    answer.encoded = IsEncodedBody(HeaderText(query, kHeaderContentEncoding));
+    answer.read = std::move(read);
+}
+
+
 bool AcceptStatus(bool queried, DWORD status, DWORD queryError, std::wstring& error)
 {
     if (queried && IsSuccessStatus(status)) {

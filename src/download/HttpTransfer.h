@@ -41,6 +41,30 @@ struct HttpAnswer {
     BodyReader read;
 };
 
+// The header numbers WinHTTP's and WinINet's queries share, and the flag that
+// asks for a header's value as a number.
+enum HttpHeader : DWORD {
+    kHeaderContentLength = 5, kHeaderLastModified = 11, kHeaderStatusCode = 19, kHeaderContentEncoding = 29,
+    kHeaderContentRange = 53, kHeaderEtag = 54, kHeaderAsNumber = 0x20000000,
+};
+
+// One header of an answer into buffer (size in bytes, in and out); false
+// when the answer has no such header.
+using HeaderQuery = std::function<bool(DWORD header, void* buffer, DWORD& size)>;
+
+// Fills answer from a backend's header query and body reader.
+void ReadAnswer(const HeaderQuery& query, BodyReader read, HttpAnswer& answer);
+
+// The same for a request handle of either library: query(handle, header,
+// buffer, size) reads a header, read(handle, buffer, capacity, &got) the body.
+template <typename Handle, typename Query, typename Read>
+void ReadAnswerOf(Handle handle, Query query, Read read, HttpAnswer& answer)
+{
+    ReadAnswer([=](DWORD header, void* buffer, DWORD& size) { return query(handle, header, buffer, size); },
+               [=](void* buffer, DWORD capacity, DWORD& got) { return read(handle, buffer, capacity, &got) != FALSE; },
+               answer);
+}
+
 // Sends the GET (again): for the whole body when offset is 0, otherwise for
 // the body from offset on, provided the file still matches validator. False
 // with the error text when no answer came.

@@ -22,8 +22,6 @@ constexpr TimeLimits kTimeLimitsMs{10000, 10000, 15000, 60000};
 constexpr DWORD kDecompressionOption = 118;
 constexpr DWORD kDecompressGzipAndDeflate = 3;
 
-// Header texts longer than this are no validators or ranges of ours.
-constexpr DWORD kMaxHeaderChars = 1024;
 
 std::wstring Component(const wchar_t* text, DWORD length)
 {
@@ -57,38 +55,14 @@ bool CrackTarget(const std::wstring& url, Target& target, std::wstring& error)
     return true;
 }
 
-std::wstring HeaderText(HINTERNET request, DWORD query)
+bool QueryHeader(HINTERNET request, DWORD header, void* buffer, DWORD& size)
 {
-    wchar_t buffer[kMaxHeaderChars] = {};
-    DWORD size = sizeof(buffer);
-    if (!::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size, WINHTTP_NO_HEADER_INDEX)) {
-        return std::wstring();
-    }
-    return std::wstring(buffer, size / sizeof(wchar_t));
+    return ::WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size,
+                                 WINHTTP_NO_HEADER_INDEX) != FALSE;
 }
 
-void ReadAnswer(HINTERNET request, HttpAnswer& answer)
-{
-    DWORD size = sizeof(answer.status);
-    answer.statusRead = ::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                              WINHTTP_HEADER_NAME_BY_INDEX, &answer.status, &size,
-                                              WINHTTP_NO_HEADER_INDEX) != FALSE;
-    answer.statusError = answer.statusRead ? 0 : ::GetLastError();
-    size = sizeof(answer.length);
-    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                               WINHTTP_HEADER_NAME_BY_INDEX, &answer.length, &size, WINHTTP_NO_HEADER_INDEX)) {
-        // Chunked and close-delimited bodies have no length: progress then
-        // shows bytes only.
-        answer.length = 0;
-    }
-    answer.etag = HeaderText(request, WINHTTP_QUERY_ETAG);
-    answer.lastModified = HeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
-    answer.contentRange = HeaderText(request, WINHTTP_QUERY_CONTENT_RANGE);
-    answer.encoded = IsEncodedBody(HeaderText(request, WINHTTP_QUERY_CONTENT_ENCODING));
-    answer.read = [request](void* buffer, DWORD capacity, DWORD& got) {
-        return ::WinHttpReadData(request, buffer, capacity, &got) != FALSE;
-    };
-}
+static_assert(WINHTTP_QUERY_ETAG == kHeaderEtag && WINHTTP_QUERY_FLAG_NUMBER == kHeaderAsNumber,
+              "WinHTTP numbers its header queries as WinINet does");
 
 } // namespace
 
@@ -133,7 +107,7 @@ bool Downloader::DownloadWinHttp(const std::wstring& url, const std::wstring& te
             failure = Win32ErrorText(::GetLastError());
             return false;
         }
-        ReadAnswer(request.Get(), answer);
+        ReadAnswerOf(request.Get(), QueryHeader, ::WinHttpReadData, answer);
         return true;
     };
     return TransferToFile(ask, JobFor(temporaryPath), error);

@@ -17,6 +17,11 @@ constexpr DWORD kSendTimeoutMs = 10000;
 // no dialog on a worker thread.
 constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
                                 INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
+bool QueryHeader(HINTERNET response, DWORD header, void* buffer, DWORD& size)
+{
+    return ::HttpQueryInfoW(response, header, buffer, &size, nullptr) != FALSE;
+}
+
 static_assert(kOpenUrlFlags == 0x84400300, "request flags changed");
 
 void SetTimeout(HINTERNET session, DWORD option, DWORD milliseconds)
@@ -24,38 +29,9 @@ void SetTimeout(HINTERNET session, DWORD option, DWORD milliseconds)
     ::InternetSetOptionW(session, option, &milliseconds, sizeof(milliseconds));
 }
 
-// Header texts longer than this are no validators or ranges of ours.
-constexpr DWORD kMaxHeaderChars = 1024;
 
-std::wstring HeaderText(HINTERNET response, DWORD query)
-{
-    wchar_t buffer[kMaxHeaderChars] = {};
-    DWORD size = sizeof(buffer);
-    if (!::HttpQueryInfoW(response, query, buffer, &size, nullptr)) {
-        return std::wstring();
-    }
-    return std::wstring(buffer, size / sizeof(wchar_t));
-}
-
-void ReadAnswer(HINTERNET response, HttpAnswer& answer)
-{
-    DWORD size = sizeof(answer.status);
-    answer.statusRead = ::HttpQueryInfoW(response, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &answer.status,
-                                         &size, nullptr) != FALSE;
-    answer.statusError = answer.statusRead ? 0 : ::GetLastError();
-    size = sizeof(answer.length);
-    if (!::HttpQueryInfoW(response, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &answer.length, &size,
-                          nullptr)) {
-        answer.length = 0;
-    }
-    answer.etag = HeaderText(response, HTTP_QUERY_ETAG);
-    answer.lastModified = HeaderText(response, HTTP_QUERY_LAST_MODIFIED);
-    answer.contentRange = HeaderText(response, HTTP_QUERY_CONTENT_RANGE);
-    answer.encoded = IsEncodedBody(HeaderText(response, HTTP_QUERY_CONTENT_ENCODING));
-    answer.read = [response](void* buffer, DWORD capacity, DWORD& got) {
-        return ::InternetReadFile(response, buffer, capacity, &got) != FALSE;
-    };
-}
+static_assert(HTTP_QUERY_ETAG == kHeaderEtag && HTTP_QUERY_FLAG_NUMBER == kHeaderAsNumber,
+              "WinINet numbers its header queries as WinHTTP does");
 
 } // namespace
 
@@ -78,12 +54,12 @@ bool Downloader::DownloadWinInet(const std::wstring& url, const std::wstring& te
         const std::wstring headers = offset > 0 ? RangeRequestHeaders(offset, validator) : std::wstring();
         response.Reset(::InternetOpenUrlW(session.Get(), url.c_str(), headers.empty() ? nullptr : headers.c_str(),
                                           static_cast<DWORD>(headers.size()), kOpenUrlFlags, 0));
-        if (!response) {
-            failure = Win32ErrorText(::GetLastError());
-            return false;
+        if (response) {
+            ReadAnswerOf(response.Get(), QueryHeader, ::InternetReadFile, answer);
+            return true;
         }
-        ReadAnswer(response.Get(), answer);
-        return true;
+        failure = Win32ErrorText(::GetLastError());
+        return false;
     };
     return TransferToFile(ask, JobFor(temporaryPath), error);
 }

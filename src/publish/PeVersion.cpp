@@ -6,12 +6,16 @@ namespace orv {
 
 namespace {
 
-constexpr uint32_t kResourceDirectoryIndex = 2;
-constexpr uint32_t kVersionResourceType = 16;
-constexpr uint32_t kVersionResourceId = 1;
-constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
-constexpr size_t kFixedInfoBytes = 52;
-constexpr uint32_t kSubdirectoryFlag = 0x80000000;
+// Where a PE image keeps its version resource, and what marks the resource's
+// fixed part.
+enum : uint32_t {
+    kResourceDirectoryIndex = 2,
+    kVersionResourceType = 16,
+    kVersionResourceId = 1,
+    kFixedInfoSignature = 0xFEEF04BD,
+    kFixedInfoBytes = 52,
+    kSubdirectoryFlag = 0x80000000,
+};
 
 // Little-endian reads that fail, instead of reading past the end.
 struct Bytes {
