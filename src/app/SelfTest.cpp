@@ -9,7 +9,7 @@
 #include "manifest/Version.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramInfo.h"
-#include "zip/PathSafety.h"
+#include "platform/PathSafety.h"
 #include "platform/ExitCodes.h"
 
 namespace orv {

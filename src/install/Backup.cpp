@@ -7,7 +7,7 @@
 #include "install/Installer.h"
 #include "log/TraceLog.h"
 #include "ui/ProgressWindow.h"
-#include "zip/PathSafety.h"
+#include "platform/PathSafety.h"
 
 namespace orv {
 

@@ -6,7 +6,7 @@
 #include "manifest/Version.h"
 #include "platform/Handles.h"
 #include "ui/ProgressWindow.h"
-#include "zip/PathSafety.h"
+#include "platform/PathSafety.h"
 
 namespace orv {
 

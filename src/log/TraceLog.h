@@ -13,7 +13,13 @@ namespace orv {
 // Local time as YYYY-MM-DD HH:MM:SS.mmm.
 std::wstring FormatTimestamp(const _SYSTEMTIME& time);
 
-// Builds one line without its CR LF: level | Seq=n | timestamp | message.
+// The message with every control character written as an escape (\r, \n,
+// \t, \x1B; and \u2028 for the characters some viewers break lines at), so
+// that no text from a manifest or a server can end a line or forge another.
+std::wstring EscapeControlCharacters(const std::wstring& message);
+
+// Builds one line without its CR LF: level | Seq=n | timestamp | message,
+// the message escaped: one event is always one line.
 std::wstring FormatTraceLine(const std::wstring& level, uint32_t sequence, const std::wstring& timestamp,
                              const std::wstring& message);
 

@@ -10,6 +10,7 @@ const wchar_t kSignatureMissingText[] = L"Manifest signature updater.xml.sig is 
 const wchar_t kSignatureMismatchText[] = L"Manifest signature does not match the publisher's key.";
 const wchar_t kSerialInvalidText[] = L"Manifest serial is missing or invalid.";
 const wchar_t kExpiryInvalidText[] = L"Manifest expiry date is missing or invalid.";
+const wchar_t kSerialFileInvalidText[] = L"it holds no serial number";
 
 namespace {
 
@@ -187,6 +188,11 @@ std::wstring CheckManifestSeal(const ManifestSeal& seal, uint64_t acceptedSerial
         return L"Manifest expired on " + seal.expiresText + L".";
     }
     return std::wstring();
+}
+
+std::wstring SerialUnreadableText(const std::wstring& reason)
+{
+    return L"Accepted serial file cannot be read: " + reason + L".";
 }
 
 std::wstring CheckSignedEntries(const PackageList& list)

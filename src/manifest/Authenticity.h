@@ -19,6 +19,7 @@ extern const wchar_t kSignatureMissingText[];
 extern const wchar_t kSignatureMismatchText[];
 extern const wchar_t kSerialInvalidText[];
 extern const wchar_t kExpiryInvalidText[];
+extern const wchar_t kSerialFileInvalidText[];
 
 // A DER ECDSA signature (SEQUENCE of the INTEGERs r and s) as the 64 bytes
 // r||s of a P-256 signature. Strict: minimal lengths and integers, positive
@@ -51,6 +52,9 @@ ManifestSeal ReadManifestSeal(const std::wstring& documentText);
 // repeat, so a run against the same manifest works again.
 std::wstring CheckManifestSeal(const ManifestSeal& seal, uint64_t acceptedSerial, uint32_t today);
 
+// The refusal of a manifest while the accepted serial's file cannot be read.
+std::wstring SerialUnreadableText(const std::wstring& reason);
+
 // Empty when every entry of a signed manifest names its size and SHA-256;
 // otherwise the text naming the first that does not.
 std::wstring CheckSignedEntries(const PackageList& list);
@@ -67,7 +71,8 @@ bool ReadAuthenticManifest(const std::wstring& manifestPath, const std::wstring&
                            uint64_t& serial, std::wstring& error);
 
 // Keeps serial as the highest accepted one in the install folder: the file
-// only ever moves upward.
+// only ever moves upward, and is replaced in one rename only after the
+// serial it holds was read.
 void RecordAcceptedSerial(const std::wstring& installPath, uint64_t serial, TraceLog& log);
 
 } // namespace orv

@@ -2,12 +2,11 @@
 
 #include <windows.h>
 
-#include <exception>
-
 #include "log/TraceLog.h"
 #include "manifest/ProductProfile.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
+#include "platform/Handles.h"
 #include "platform/PublisherKey.h"
 #include "platform/InstallLayout.h"
 
@@ -25,20 +24,36 @@ uint32_t TodayUtc()
     return static_cast<uint32_t>(now.wYear) * 10000 + static_cast<uint32_t>(now.wMonth) * 100 + now.wDay;
 }
 
-// A missing or unreadable file counts as no serial accepted yet.
-uint64_t ReadAcceptedSerial(const std::wstring& installPath)
+// The highest serial accepted before. Only a file that is not there means
+// none yet: one that cannot be read (held open by another program, a folder,
+// not a serial) refuses the manifest. Counting it as none would let an older
+// manifest in, and its rewrite would then store the lower serial for good.
+bool ReadAcceptedSerial(const std::wstring& installPath, uint64_t& serial, std::wstring& error)
 {
+    serial = 0;
     const std::wstring path = JoinPath(installPath, kSerialFileName);
-    uint64_t serial = 0;
-    try {
-        if (FileExists(path)) {
-            const ByteArray bytes = ReadWholeFile(path);
-            serial = ParseAcceptedSerial(Utf8ToWide(bytes.data(), bytes.size()));
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) {
+            return true;
         }
-    } catch (const std::exception&) {
-        serial = 0;
+        error = SerialUnreadableText(Win32ErrorText(code));
+        return false;
     }
-    return serial;
+    // Twenty digits and a line end fit; a file that fills the buffer is no serial.
+    char text[32] = {};
+    DWORD read = 0;
+    if (!::ReadFile(file.Get(), text, sizeof(text), &read, nullptr)) {
+        error = SerialUnreadableText(Win32ErrorText(::GetLastError()));
+        return false;
+    }
+    if (read == sizeof(text) || !ParseDecimal64(TrimWhitespace(Utf8ToWide(text, read)), serial)) {
+        error = SerialUnreadableText(kSerialFileInvalidText);
+        return false;
+    }
+    return true;
 }
 
 bool VerifyManifestSignature(const ByteArray& manifest, const std::wstring& signaturePath, std::wstring& error)
@@ -86,8 +101,12 @@ bool ReadAuthenticManifest(const std::wstring& manifestPath, const std::wstring&
             if (!ParseManifestText(text, list, workError)) {
                 return false;
             }
+            uint64_t accepted = 0;
+            if (!ReadAcceptedSerial(installPath, accepted, workError)) {
+                return false;
+            }
             const ManifestSeal seal = ReadManifestSeal(text);
-            workError = CheckManifestSeal(seal, ReadAcceptedSerial(installPath), TodayUtc());
+            workError = CheckManifestSeal(seal, accepted, TodayUtc());
             if (workError.empty()) {
                 workError = CheckSignedEntries(list);
             }
@@ -99,11 +118,17 @@ bool ReadAuthenticManifest(const std::wstring& manifestPath, const std::wstring&
 
 void RecordAcceptedSerial(const std::wstring& installPath, uint64_t serial, TraceLog& log)
 {
-    if (serial <= ReadAcceptedSerial(installPath)) {
+    const std::wstring path = JoinPath(installPath, kSerialFileName);
+    uint64_t accepted = 0;
+    std::wstring error;
+    // Rewritten only over a serial read just now, so it never moves down.
+    if (!ReadAcceptedSerial(installPath, accepted, error)) {
+        log.Warn(L"Accepted manifest serial not recorded | " + path + L" | " + error);
         return;
     }
-    const std::wstring path = JoinPath(installPath, kSerialFileName);
-    std::wstring error;
+    if (serial <= accepted) {
+        return;
+    }
     if (!WriteFileAtomic(path, std::to_wstring(serial), error)) {
         log.Warn(L"Accepted manifest serial not recorded | " + path + L" | " + error);
     }

@@ -1,5 +1,6 @@
 #include "manifest/Inventory.h"
 
+#include "platform/PathSafety.h"
 #include "platform/PathText.h"
 
 namespace orv {
@@ -21,6 +22,14 @@ bool IsLeftover(const std::wstring& fileName)
            EndsWithNoCase(fileName, L".bak");
 }
 
+// Opening a device to read its version ("NUL.exe" is NUL) can block for
+// ever; a stem or file name that could reach one, or that Windows would
+// change, is never probed.
+bool IsProbeName(const std::wstring& name)
+{
+    return IsSafeRelativePath(name) && name.find_first_of(L"\\/") == std::wstring::npos;
+}
+
 std::wstring FirstCandidateFile(const std::wstring& stem, const InstallFolderView& folder)
 {
     for (const wchar_t* extension : kCandidateExtensions) {
@@ -36,7 +45,7 @@ std::wstring FirstCandidateFile(const std::wstring& stem, const InstallFolderVie
 std::wstring FirstOtherFile(const std::wstring& stem, const InstallFolderView& folder)
 {
     for (const std::wstring& name : folder.FilesOfStem(stem)) {
-        if (!IsLeftover(name)) {
+        if (!IsLeftover(name) && IsProbeName(name)) {
             return name;
         }
     }
@@ -58,6 +67,9 @@ InstalledPackage FindInstalledPackage(const std::wstring& packageName, const Ins
         return found;
     }
     const std::wstring stem = FileStem(packageName);
+    if (!IsProbeName(stem)) {
+        return found;
+    }
     std::wstring file = FirstCandidateFile(stem, folder);
     if (file.empty()) {
         file = FirstOtherFile(stem, folder);
@@ -68,7 +80,7 @@ InstalledPackage FindInstalledPackage(const std::wstring& packageName, const Ins
             found.version = kNoVersionResource;
         }
     }
-    found.installed = !stem.empty() && (!file.empty() || folder.IsDirectory(stem));
+    found.installed = !file.empty() || folder.IsDirectory(stem);
     return found;
 }
 

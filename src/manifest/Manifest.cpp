@@ -5,6 +5,7 @@
 
 #include "manifest/Authenticity.h"
 #include "manifest/Version.h"
+#include "platform/PathSafety.h"
 #include "platform/PathText.h"
 
 namespace orv {
@@ -149,13 +150,14 @@ PackageEntry& PackageList::Slot(const std::wstring& name, bool& created)
 bool IsSafePackageName(const PackageEntry& entry)
 {
     const std::wstring& name = entry.name;
-    if (name.empty() || !EndsWithNoCase(name, L".zip")) {
+    if (name.empty() || !EndsWithNoCase(name, L".zip") || name.find_first_of(L"/\\:") != kNpos) {
         return false;
     }
-    if (name.find_first_of(L"/\\:") != kNpos) {
-        return false;
-    }
-    return name != L"." && name != L".." && name.find(L"..\\") == kNpos && name.find(L"../") == kNpos;
+    // One segment, so no parent-folder step either. The name becomes a
+    // download path and the stem of the installed-file probe: a device name
+    // ("NUL.zip" reaches NUL) or one Windows would quietly change must never
+    // get that far.
+    return IsSafeRelativePath(name);
 }
 
 void MergeKeepNewer(PackageList& list, const PackageEntry& entry)

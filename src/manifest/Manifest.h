@@ -59,7 +59,8 @@ private:
 std::wstring FoldAsciiCase(const std::wstring& text);
 
 // A package name may only name a ZIP file directly in one folder: not empty,
-// ending in ".zip", no "/", "\" or ":", and no parent-folder step.
+// ending in ".zip", no "/", "\" or ":", no parent-folder step, and safe as a
+// relative path (no device name, trailing dot or blank, control character).
 bool IsSafePackageName(const PackageEntry& entry);
 
 // Adds an entry read from a document: a name seen before keeps the existing

@@ -4,7 +4,7 @@
 
 #include "platform/PathText.h"
 #include "platform/TextEncoding.h"
-#include "zip/PathSafety.h"
+#include "platform/PathSafety.h"
 
 namespace orv {
 

@@ -7,7 +7,7 @@
 
 #include "log/TraceLog.h"
 #include "platform/Handles.h"
-#include "zip/PathSafety.h"
+#include "platform/PathSafety.h"
 #include "zip/ZipReader.h"
 
 namespace orv {

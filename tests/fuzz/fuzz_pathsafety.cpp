@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "FuzzSupport.h"
-#include "zip/PathSafety.h"
+#include "platform/PathSafety.h"
 
 using namespace orv;
 

@@ -114,6 +114,9 @@ TEST(PackageListTest, NamesMatchUnderAsciiCaseFoldingOnly)
         {L"Orvw_Lum.zip", true}, {L"A.ZIP", true},     {L"with blank.zip", true}, {L"..zip", true},
         {L"", false},            {L"a.zip.txt", false}, {L"a.zip ", false},       {L"dir/a.zip", false},
         {L"dir\\a.zip", false},  {L"c:a.zip", false},   {L"../a.zip", false},     {L"..", false},
+        // Names a download path must not take: devices, control characters.
+        {L"NUL.zip", false},     {L"com1.ZIP", false},  {L"Lpt9.x.zip", false},   {L"con .zip", false},
+        {L"tab\t.zip", false},   {L"q?.zip", false},    {L"COM10.zip", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsSafePackageName({c.first, L"1.0"}), c.second) << c.first;

@@ -61,6 +61,8 @@ TEST(InventoryTest, PackagesAreFoundByStemAmongCandidatesThenOtherFiles)
         {L"Tree.zip", true, L""},          {L"Skip.zip", true, L"1.2.0.0"},     {L"Plugin.zip", true, L"1.1.0.0"},
         {L"Orvw.Lum.zip", true, L"0.0.0.0"}, {L"Mixed.zip", true, L"0.0.0.0"},  {L"App.zip", false, L""},
         {L".zip", false, L""},
+        // A device is never opened (reading NUL.exe's version would block).
+        {L"NUL.zip", false, L""},
         // The file version, not the product version (9.8.7.6), each 16-bit half in its place.
         {L"Split.zip", true, L"65535.0.300.7"}, {L"Fake.zip", true, L"0.0.0.0"},
         // The updater's own package, asked by a program that is not the updater.

@@ -1,4 +1,4 @@
-#include "zip/PathSafety.h"
+#include "platform/PathSafety.h"
 
 namespace orv {
 

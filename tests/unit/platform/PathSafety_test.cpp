@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "zip/PathSafety.h"
+#include "platform/PathSafety.h"
 
 using namespace orv;
 
