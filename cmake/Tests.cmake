@@ -66,6 +66,8 @@ if(NOT EXISTS ${ORV_TEST_KEY_DIR}/public.pem)
                   COMMAND_ERROR_IS_FATAL ANY ERROR_QUIET)
 endif()
 orv_key_object(orvkey_test ${ORV_TEST_KEY_DIR}/public.pem)
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/OrvUpdaterW7.rc APPEND PROPERTY
+  OBJECT_DEPENDS ${ORV_GENERATED_DIR}/orvkey_test/BuildMarker.h)
 orv_add_updater(OrvUpdaterW7_signed orvversion orvkey_test orvtesthooks)
 list(APPEND ORV_TOOL_TARGETS OrvUpdaterW7_signed)
 
@@ -118,11 +120,19 @@ foreach(dir IN LISTS ORV_UNIT_DIRS)
   endif()
 endforeach()
 
-# Packaging check of the shipped i686 exe: what a clean Windows 7 needs.
+# Packaging check of the shipped i686 exe: what a clean Windows 7 needs, and
+# the publisher's key it was built with (or the mark of a build without one).
+# The same check must refuse that exe once its unsigned build's mark is gone.
+set(ORV_PRODUCT_PUBLISHER_KEY "" CACHE FILEPATH "The publisher key the i686 product was built with, if any")
 if(ORV_PRODUCT_EXE)
-  add_test(NAME package.product_exe
-    COMMAND ${ORV_PYTHON} ${CMAKE_SOURCE_DIR}/tests/package/check_exe.py
-            --objdump i686-w64-mingw32-objdump --version 27.0.0.4 ${ORV_PRODUCT_EXE})
+  set(ORV_CHECK_EXE ${ORV_PYTHON} ${CMAKE_SOURCE_DIR}/tests/package/check_exe.py
+      --objdump i686-w64-mingw32-objdump --version 27.0.0.4)
+  if(ORV_PRODUCT_PUBLISHER_KEY)
+    list(APPEND ORV_CHECK_EXE --publisher-key ${ORV_PRODUCT_PUBLISHER_KEY})
+  endif()
+  add_test(NAME package.product_exe COMMAND ${ORV_CHECK_EXE} ${ORV_PRODUCT_EXE})
+  add_test(NAME package.unmarked_exe COMMAND ${ORV_CHECK_EXE} --without-key-and-mark ${ORV_PRODUCT_EXE})
+  set_tests_properties(package.unmarked_exe PROPERTIES PASS_REGULAR_EXPRESSION "FAIL: not (marked|keyed)")
 endif()
 
 # The structure of the sources: includes run down the layers, and pure rules

@@ -2,14 +2,60 @@
 
 #include <windows.h>
 
+#include "app/Session.h"
 #include "log/TraceLog.h"
 #include "platform/CommandLines.h"
+#include "platform/ExitCodes.h"
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 #include "platform/InstallLayout.h"
 #include "platform/Launch.h"
+#include "platform/PathText.h"
+#include "platform/PublisherKey.h"
 
 namespace orv {
+
+namespace {
+
+// The first folder from folder up to its root that is a link (a junction,
+// a symbolic link or a mounted volume), or empty when there is none.
+std::wstring FirstLinkOnPath(std::wstring folder)
+{
+    for (;;) {
+        if (IsReparsePoint(folder)) {
+            return folder;
+        }
+        const std::wstring parent = StripTrailingSeparators(ParentPath(folder));
+        if (parent.empty() || parent.size() >= folder.size()) {
+            return std::wstring();
+        }
+        folder = parent;
+    }
+}
+
+} // namespace
+
+bool RefuseUntrustedElevation(Session& s)
+{
+    if (!HasElevatedMarker(s.options.rawArguments)) {
+        return false;
+    }
+    const std::wstring ownFolder = StripTrailingSeparators(FullPath(GetModuleDirectory()));
+    std::wstring reason = ElevatedRunRefusal(s.options, ownFolder, kHasPublisherKey);
+    const std::wstring link = reason.empty() ? FirstLinkOnPath(ownFolder) : std::wstring();
+    if (!link.empty()) {
+        reason = L"The updater's own folder is reached through a link: " + link + L".";
+    }
+    if (reason.empty()) {
+        return false;
+    }
+    s.log.OpenInTempFolder();
+    s.log.Fail(L"Elevated run refused | " + reason);
+    s.window.ShowError(L"The updater was started with administrator rights and did not run:\r\n\r\n" + reason +
+                       L"\r\n\r\nFull log: " + s.log.path);
+    s.exitCode = kExitElevatedRunRefused;
+    return true;
+}
 
 bool EnsureInstallFolderWritable(const RunOptions& options, TraceLog& log)
 {

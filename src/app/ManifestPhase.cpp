@@ -16,6 +16,20 @@ namespace {
 
 const wchar_t kManifestValidation[] = L"ManifestValidation";
 
+// Nothing announces the size of a manifest or its signature, so an endless
+// or trickling answer is cut off here: far above any real manifest, and
+// well within the time a slow line needs for one.
+constexpr uint64_t kMaxManifestBytes = 4 * 1048576;
+constexpr uint64_t kManifestTrySeconds = 120;
+
+orv::ExpectedFile ManifestExpectation(uint64_t maxSize)
+{
+    orv::ExpectedFile expected;
+    expected.maxSize = maxSize;
+    expected.limitSeconds = kManifestTrySeconds;
+    return expected;
+}
+
 // A link planted where a work folder belongs would let downloads and
 // extraction write wherever it points: only the link itself may go.
 bool RemovePlantedLink(Session& s, const std::wstring& folder)
@@ -57,7 +71,8 @@ void FetchSignature(Session& s, const std::wstring& manifestUrl, const std::wstr
 {
     const std::wstring signaturePath = SignaturePathOf(manifestPath);
     DeleteFileIfPresent(signaturePath);
-    s.downloader.Download(manifestUrl + kSignatureSuffix, signaturePath, s.attempts, orv::ExpectedFile{});
+    s.downloader.Download(manifestUrl + kSignatureSuffix, signaturePath, s.attempts,
+                          ManifestExpectation(kMaxSignatureBytes));
 }
 
 void FetchManifestFromServers(Session& s)
@@ -65,7 +80,7 @@ void FetchManifestFromServers(Session& s)
     for (size_t i = 0; i < s.servers.size() && s.selectedManifestPath.empty(); ++i) {
         const std::wstring url = ManifestUrl(s.servers[i]);
         const std::wstring localPath = JoinPath(s.manifestDir, L"server-" + std::to_wstring(i + 1) + L"-updater.xml");
-        if (!s.downloader.Download(url, localPath, s.attempts, orv::ExpectedFile{})) {
+        if (!s.downloader.Download(url, localPath, s.attempts, ManifestExpectation(kMaxManifestBytes))) {
             continue;
         }
         if (kHasPublisherKey) {

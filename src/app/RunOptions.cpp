@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "platform/CommandLines.h"
 #include "platform/PathText.h"
 
 namespace orv {
@@ -125,6 +126,21 @@ std::wstring FindProductFallback(const std::wstring& commandLine)
         return std::wstring();
     }
     return std::wstring(1, lower[digit]);
+}
+
+std::wstring ElevatedRunRefusal(const RunOptions& options, const std::wstring& ownFolder, bool manifestsSigned)
+{
+    if (!HasElevatedMarker(options.rawArguments)) {
+        return std::wstring();
+    }
+    if (!EqualsNoCase(StripTrailingSeparators(options.installPath), StripTrailingSeparators(ownFolder))) {
+        return L"An elevated run updates only the updater's own folder (" + ownFolder + L"), not " +
+               options.installPath + L".";
+    }
+    if (!manifestsSigned && (!options.manifestFile.empty() || !options.serverUrl.empty())) {
+        return L"An elevated run of a build without a publisher key takes no /manifestfile: or /server:.";
+    }
+    return std::wstring();
 }
 
 } // namespace orv

@@ -42,6 +42,13 @@ void ApplyArguments(RunOptions& options, const std::vector<std::wstring>& argume
 // split the switch into several arguments.
 std::wstring FindProductFallback(const std::wstring& commandLine);
 
+// Why an elevated run ("/elevated" among the arguments) must not go on, or
+// empty when it may. Whoever got one elevation prompt approved must not
+// choose what the elevated run installs and where: it updates only the
+// folder of its own executable (ownFolder), and takes a manifest file or
+// server from its command line only when manifests must be signed.
+std::wstring ElevatedRunRefusal(const RunOptions& options, const std::wstring& ownFolder, bool manifestsSigned);
+
 // Reads GetCommandLineW into options.
 void ParseCommandLine(RunOptions& options);
 // The same from a given command-line text (the first argument is the program).

@@ -1,5 +1,6 @@
 #include "app/Session.h"
 
+#include "app/Elevation.h"
 #include "install/Reboot.h"
 #include "selfupdate/SelfUpdate.h"
 
@@ -32,6 +33,10 @@ Session::Session(const RunOptions& runOptions)
 int RunSession(const RunOptions& options)
 {
     Session session(options);
+    // Before anything is written where the command line points.
+    if (RefuseUntrustedElevation(session)) {
+        return session.exitCode;
+    }
     session.log.Open(options.installPath);
     // The self-update hand-over runs ("/postselfupdate", "/selfreplace")
     // come first: they only swap and tidy files, with no window or server.

@@ -87,4 +87,26 @@ std::wstring ExceededSizeText(uint64_t announced)
     return L"Download exceeded the announced size of " + std::to_wstring(announced) + L" bytes.";
 }
 
+std::wstring TimeLimitText(uint64_t seconds)
+{
+    return L"Download did not finish within " + std::to_wstring(seconds) + L" seconds.";
+}
+
+uint64_t TrySizeCap(const ExpectedFile& expected)
+{
+    return expected.sizeKnown && expected.size < expected.maxSize ? expected.size : expected.maxSize;
+}
+
+uint64_t TryLimitSeconds(const ExpectedFile& expected, uint64_t serverSize)
+{
+    if (expected.limitSeconds != 0) {
+        return expected.limitSeconds;
+    }
+    // A body that trickles in must not hold the run for ever, nor may a
+    // large package on a slow line be cut off before it could arrive.
+    const uint64_t size = expected.sizeKnown ? expected.size : serverSize;
+    const uint64_t needed = size / kSlowestBytesPerSecond + (size % kSlowestBytesPerSecond != 0 ? 1 : 0);
+    return needed > kMinimumTrySeconds ? needed : kMinimumTrySeconds;
+}
+
 } // namespace orv

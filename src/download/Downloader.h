@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "download/Resume.h"
+#include "download/TryClock.h"
 
 namespace orv {
 
@@ -55,9 +56,15 @@ std::wstring AttemptLogMessage(bool succeeded, const std::wstring& backend, cons
 std::wstring SizeMismatchText(uint64_t expected, uint64_t received);
 std::wstring HashMismatchText(const std::wstring& expected, const std::wstring& received);
 std::wstring ExceededSizeText(uint64_t announced);
+std::wstring TimeLimitText(uint64_t seconds);
 
 // No limit on the bytes a try may receive.
 constexpr uint64_t kNoSizeCap = UINT64_MAX;
+
+// A try of a package always gets this long, and beyond it as long as its
+// size needs at the slowest rate we still wait for.
+constexpr uint64_t kMinimumTrySeconds = 600;
+constexpr uint64_t kSlowestBytesPerSecond = 16384;
 
 // What a downloaded file must be before it may reach its destination: the
 // size and SHA-256 (lower-case hex) a manifest announced, when it did, and
@@ -71,7 +78,20 @@ struct ExpectedFile {
     // check, say); empty when nothing more is asked. False with the
     // refusal's text in error.
     std::function<bool(const std::wstring& path, std::wstring& error)> accept{};
+    // The most a try may receive where no size is announced (a manifest).
+    uint64_t maxSize = kNoSizeCap;
+    // The time one try may take, in seconds; 0: what its size needs (below).
+    uint64_t limitSeconds = 0;
 };
+
+// The bytes one try may receive: the announced size, or maxSize.
+uint64_t TrySizeCap(const ExpectedFile& expected);
+
+// Seconds one try may take: expected's own limit when it names one;
+// otherwise long enough for the size at kSlowestBytesPerSecond and never less
+// than kMinimumTrySeconds. The size is the announced one or, when none was,
+// what the server says it sends (serverSize, 0 while it has said nothing).
+uint64_t TryLimitSeconds(const ExpectedFile& expected, uint64_t serverSize);
 
 // One try of one backend. result is "PASS" or the try's error text.
 struct DownloadAttempt {
@@ -111,8 +131,8 @@ private:
     bool DownloadLocalFile(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error);
 
     // Runs one try on a worker thread while this thread keeps the progress
-    // window alive.
-    bool RunAttempt(const std::function<bool()>& attempt);
+    // window alive and holds the try to its time limit.
+    bool RunAttempt(const std::function<bool()>& attempt, const ExpectedFile& expected);
     void RecordAttempt(const std::wstring& url, const wchar_t* backend, bool succeeded, const std::wstring& error,
                        std::vector<DownloadAttempt>& attempts);
 
@@ -149,12 +169,15 @@ private:
     // Only read and written by the worker of one try at a time.
     bool proxyNamed = false;
     bool proxyDetectionFailed = false;
+    // The time limit of the try under way, shared with its worker.
+    TryClock tryClock;
 };
 
 // The third network backend. It needs nothing of the downloader: URLMon
-// reports no progress we could use, except to stop at sizeCap.
+// reports no progress we could use, except to stop at sizeCap or once the
+// try's clock has run out.
 bool DownloadUrlMon(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error,
-                    uint64_t sizeCap = kNoSizeCap);
+                    uint64_t sizeCap = kNoSizeCap, const TryClock* clock = nullptr);
 
 // Checks the downloaded temporary file against what is expected of it, then
 // moves it onto the destination in one step.

@@ -114,7 +114,7 @@ const Downloader::BackendEntry Downloader::kBackends[3] = {
      true},
     {L"URLMon",
      [](Downloader& self, const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error) {
-         return DownloadUrlMon(url, temporaryPath, error, self.sizeCap);
+         return DownloadUrlMon(url, temporaryPath, error, self.sizeCap, &self.tryClock);
      },
      false},
 };
@@ -152,13 +152,14 @@ TransferJob Downloader::JobFor(const std::wstring& temporaryPath)
     job.sizeCap = sizeCap;
     job.progress = [this](uint64_t received, uint64_t total) { StoreProgress(received, total); };
     job.resumed = [this](uint64_t offset) { Notice(ResumedLogMessage(partialRecord.url, offset)); };
+    job.expired = [this]() { return tryClock.Expired(); };
     return job;
 }
 
 bool Downloader::Download(const std::wstring& url, const std::wstring& destination,
                           std::vector<DownloadAttempt>& attempts, const ExpectedFile& expected)
 {
-    sizeCap = expected.sizeKnown ? expected.size : kNoSizeCap;
+    sizeCap = TrySizeCap(expected);
     // The destination is only ever written by the final move, so a failed
     // or interrupted download leaves the previous file as it was.
     const std::wstring temporaryPath = destination + kDownloadSideSuffix;
@@ -168,10 +169,12 @@ bool Downloader::Download(const std::wstring& url, const std::wstring& destinati
     if (IsFileUrl(url)) {
         DiscardPartial(temporaryPath);
         std::wstring error;
-        const bool succeeded = RunAttempt([&]() {
-            return DownloadLocalFile(url, temporaryPath, error) &&
-                   FinishDownload(temporaryPath, destination, expected, error);
-        });
+        const bool succeeded = RunAttempt(
+            [&]() {
+                return DownloadLocalFile(url, temporaryPath, error) &&
+                       FinishDownload(temporaryPath, destination, expected, error);
+            },
+            expected);
         RecordAttempt(url, kLocalFileBackend, succeeded, error, attempts);
         return succeeded;
     }
@@ -193,10 +196,16 @@ bool Downloader::Download(const std::wstring& url, const std::wstring& destinati
         progress.SetDetail(std::wstring(backend.name) + L" | " + url);
         std::wstring error;
         bool transferred = false;
-        const bool succeeded = RunAttempt([&]() {
-            transferred = backend.run(*this, url, tryPath, error);
-            return transferred && FinishDownload(tryPath, destination, expected, error);
-        });
+        const bool succeeded = RunAttempt(
+            [&]() {
+                transferred = backend.run(*this, url, tryPath, error);
+                // Whatever the cut-off call reported, the clock ended it.
+                if (!transferred && tryClock.Expired()) {
+                    error = TimeLimitText(tryClock.LimitSeconds());
+                }
+                return transferred && FinishDownload(tryPath, destination, expected, error);
+            },
+            expected);
         LogNotices();
         RecordAttempt(url, backend.name, succeeded, error, attempts);
         if (succeeded) {
@@ -223,10 +232,11 @@ void Downloader::RecordAttempt(const std::wstring& url, const wchar_t* backend, 
     log.Info(AttemptLogMessage(succeeded, backend, url, error));
 }
 
-bool Downloader::RunAttempt(const std::function<bool()>& attempt)
+bool Downloader::RunAttempt(const std::function<bool()>& attempt, const ExpectedFile& expected)
 {
     bytesReceived.store(0);
     bytesTotal.store(0);
+    tryClock.Start(TryLimitSeconds(expected, 0));
     progress.BeginDownload();
 
     WorkerJob job{&attempt, false};
@@ -240,6 +250,8 @@ bool Downloader::RunAttempt(const std::function<bool()>& attempt)
             progress.SetDownloadProgress(static_cast<uint32_t>(bytesReceived.load()),
                                          static_cast<uint32_t>(bytesTotal.load()));
             LogNotices();
+            tryClock.SetLimit(TryLimitSeconds(expected, static_cast<uint64_t>(bytesTotal.load())));
+            tryClock.Enforce();
             if (waited != WAIT_TIMEOUT) {
                 break;
             }

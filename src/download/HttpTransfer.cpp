@@ -240,6 +240,11 @@ private:
     {
         for (;;) {
             DWORD piece = 0;
+            // A body that trickles in ends with the try's time; the caller
+            // names the reason.
+            if (job_.expired && job_.expired()) {
+                return BodyEnd::Failed;
+            }
             if (!read(buffer_.data(), kBodyBufferBytes, piece)) {
                 error = Win32ErrorText(::GetLastError());
                 return BodyEnd::BrokenOff;

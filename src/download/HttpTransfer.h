@@ -83,6 +83,9 @@ struct TransferJob {
     uint64_t sizeCap = UINT64_MAX;
     BodyProgress progress;
     std::function<void(uint64_t offset)> resumed;
+    // True once the try's time is up: the body stops at the next read, and
+    // what arrived stays for a later try to continue.
+    std::function<bool()> expired;
 };
 
 // Streams the body chunk by chunk into the temporary file (written only by

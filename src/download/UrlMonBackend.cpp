@@ -1,6 +1,7 @@
 // The last network backend: URLMon's one-call download, a third network
 // stack for systems where the first two cannot get through. It takes no time
-// limits of ours and reports no progress; its progress only enforces a size cap.
+// limits of ours and reports no progress; its progress only enforces a size cap
+// and the try's clock.
 #include <windows.h>
 #include <objbase.h>
 #include <urlmon.h>
@@ -30,11 +31,12 @@ private:
     HRESULT result_;
 };
 
-// Ends the transfer once more than the cap has arrived. It lives on the
-// caller's stack for the one call, so counting references has no work.
+// Ends the transfer once more than the cap has arrived or the try's time is
+// up. It lives on the caller's stack for the one call, so counting
+// references has no work.
 class SizeCapCallback : public IBindStatusCallback {
 public:
-    explicit SizeCapCallback(uint64_t cap) : cap_(cap) {}
+    SizeCapCallback(uint64_t cap, const TryClock* clock) : cap_(cap), clock_(clock) {}
     bool exceeded = false;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override
@@ -57,7 +59,7 @@ public:
             exceeded = true;
             return E_ABORT;
         }
-        return S_OK;
+        return clock_ != nullptr && clock_->Expired() ? E_ABORT : S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
@@ -66,18 +68,20 @@ public:
 
 private:
     uint64_t cap_;
+    const TryClock* clock_;
 };
 
 } // namespace
 
-bool DownloadUrlMon(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error, uint64_t sizeCap)
+bool DownloadUrlMon(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error, uint64_t sizeCap,
+                    const TryClock* clock)
 {
     HRESULT result = S_OK;
-    SizeCapCallback callback(sizeCap);
+    SizeCapCallback callback(sizeCap, clock);
     {
         ComApartment com;
         result = ::URLDownloadToFileW(nullptr, url.c_str(), temporaryPath.c_str(), 0,
-                                      sizeCap == kNoSizeCap ? nullptr : &callback);
+                                      sizeCap == kNoSizeCap && clock == nullptr ? nullptr : &callback);
     }
     // The progress it reports may lag or be missing: the file decides too.
     if (callback.exceeded || (sizeCap != kNoSizeCap && GetFileSize64(temporaryPath) > sizeCap)) {

@@ -23,6 +23,11 @@ constexpr DWORD kDecompressionOption = 118;
 constexpr DWORD kDecompressGzipAndDeflate = 3;
 
 
+void CloseWinHttpHandle(void* handle)
+{
+    ::WinHttpCloseHandle(static_cast<HINTERNET>(handle));
+}
+
 std::wstring Component(const wchar_t* text, DWORD length)
 {
     return text != nullptr ? std::wstring(text, length) : std::wstring();
@@ -91,12 +96,16 @@ bool Downloader::DownloadWinHttp(const std::wstring& url, const std::wstring& te
     }
 
     UniqueWinHttpHandle request;
+    // Sending, receiving and reading block on the request: the try's clock
+    // closes it when the time is up.
+    WatchedHandle<UniqueWinHttpHandle> watched(tryClock, request, CloseWinHttpHandle);
     const HttpRequest ask = [&](uint64_t offset, const std::wstring& validator, HttpAnswer& answer,
                                 std::wstring& failure) {
-        request.Reset(::WinHttpOpenRequest(connection.Get(), L"GET", target.requestPath.c_str(), nullptr,
-                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure));
-        if (!request) {
-            failure = Win32ErrorText(::GetLastError());
+        HINTERNET fresh = ::WinHttpOpenRequest(connection.Get(), L"GET", target.requestPath.c_str(), nullptr,
+                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure);
+        const DWORD openError = ::GetLastError();
+        if (!watched.Reset(fresh)) {
+            failure = fresh != nullptr ? TimeLimitText(tryClock.LimitSeconds()) : Win32ErrorText(openError);
             return false;
         }
         // Not every WinHTTP version knows this option; without it the body

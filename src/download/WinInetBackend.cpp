@@ -24,6 +24,11 @@ bool QueryHeader(HINTERNET response, DWORD header, void* buffer, DWORD& size)
 
 static_assert(kOpenUrlFlags == 0x84400300, "request flags changed");
 
+void CloseInternetHandle(void* handle)
+{
+    ::InternetCloseHandle(static_cast<HINTERNET>(handle));
+}
+
 void SetTimeout(HINTERNET session, DWORD option, DWORD milliseconds)
 {
     ::InternetSetOptionW(session, option, &milliseconds, sizeof(milliseconds));
@@ -45,6 +50,14 @@ bool Downloader::DownloadWinInet(const std::wstring& url, const std::wstring& te
     SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
     SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
     SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
+    // Opening the URL blocks before there is a request handle; closing the
+    // session ends that call and every read on its requests, so the try's
+    // clock watches the session.
+    const WatchedHandle<UniqueInternetHandle> watched(tryClock, session, CloseInternetHandle);
+    if (!watched.Watching()) {
+        error = TimeLimitText(tryClock.LimitSeconds());
+        return false;
+    }
 
     UniqueInternetHandle response;
     const HttpRequest ask = [&](uint64_t offset, const std::wstring& validator, HttpAnswer& answer,

@@ -29,11 +29,17 @@ public:
     uint32_t sequence = 0;
 
     void Open(const std::wstring& folder);
+    // Opens the temporary folder's log, for a run that must write nothing
+    // in the folder it was given.
+    void OpenInTempFolder();
     void Write(const std::wstring& level, const std::wstring& message);
     void Info(const std::wstring& message);
     void Warn(const std::wstring& message);
     void Fail(const std::wstring& message);
     void FailException(const std::wstring& component, const std::exception& error);
+
+private:
+    void WriteSessionStart();
 };
 
 } // namespace orv

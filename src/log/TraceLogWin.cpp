@@ -8,6 +8,7 @@
 #include "platform/Handles.h"
 #include "platform/InstallLayout.h"
 #include "platform/ProgramInfo.h"
+#include "platform/PublisherKey.h"
 
 namespace orv {
 
@@ -40,12 +41,28 @@ void TraceLog::Open(const std::wstring& folder)
     const std::wstring candidate = JoinPath(folder, kTraceFileName);
     if (OpenForAppend(candidate)) {
         path = candidate;
+        WriteSessionStart();
     } else {
         // The install folder may not take files for this user.
-        path = JoinPath(GetTempFolder(), kTraceFallbackFileName);
-        OpenForAppend(path);
+        OpenInTempFolder();
     }
-    Info(std::wstring(L"Session start | Version=") + kProgramVersion + L" | Executable=" + GetModulePath());
+}
+
+void TraceLog::OpenInTempFolder()
+{
+    path = JoinPath(GetTempFolder(), kTraceFallbackFileName);
+    OpenForAppend(path);
+    WriteSessionStart();
+}
+
+void TraceLog::WriteSessionStart()
+{
+    std::wstring message = std::wstring(L"Session start | Version=") + kProgramVersion;
+    // A build that takes manifests unsigned says so in every run it logs.
+    if (kBuildMarker[0] != L'\0') {
+        message += std::wstring(L" | Build=") + kBuildMarker;
+    }
+    Info(message + L" | Executable=" + GetModulePath());
 }
 
 void TraceLog::Write(const std::wstring& level, const std::wstring& message)

@@ -21,6 +21,9 @@ extern const wchar_t kSerialInvalidText[];
 extern const wchar_t kExpiryInvalidText[];
 extern const wchar_t kSerialFileInvalidText[];
 
+// A DER P-256 signature is at most 72 bytes; a file much larger is not one.
+constexpr uint64_t kMaxSignatureBytes = 1024;
+
 // A DER ECDSA signature (SEQUENCE of the INTEGERs r and s) as the 64 bytes
 // r||s of a P-256 signature. Strict: minimal lengths and integers, positive
 // values of at most 32 bytes, nothing after the sequence.

@@ -14,9 +14,6 @@ namespace orv {
 
 namespace {
 
-// A DER P-256 signature is at most 72 bytes; anything much larger is not one.
-constexpr uint64_t kMaxSignatureBytes = 1024;
-
 uint32_t TodayUtc()
 {
     SYSTEMTIME now{};

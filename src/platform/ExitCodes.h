@@ -8,6 +8,7 @@ namespace orv {
 // Ordinary runs.
 constexpr int kExitDone = 0;               // done, up to date, postponed or handed over
 constexpr int kExitNoManifest = 10;        // no server delivered a valid manifest
+constexpr int kExitElevatedRunRefused = 11; // an elevated run refused what its command line asked
 constexpr int kExitPending = 20;           // something stays pending for the next run
 constexpr int kExitRebootPending = 21;     // the finish-only run found reboot work not done
 

@@ -9,4 +9,9 @@ namespace orv {
 extern const bool kHasPublisherKey;
 extern const unsigned char kPublisherKey[64];
 
+// What a build without a key says of itself, in its version resource and in
+// the "Session start" line of every run: "unsigned development build". Empty
+// in a build with a key.
+extern const wchar_t kBuildMarker[];
+
 } // namespace orv

@@ -243,13 +243,13 @@ class FaultHandler(socketserver.BaseRequestHandler):
             hold_at(site)
             self.request.sendall(body[half:])
 
-    def route_endless(self, head, query):
+    def route_endless(self, head, query, prefix="/endless/", always=False):
         # "/endless/SITE/NAME": the docroot's SITE/NAME, and after a ZIP data
         # without end (32 MiB at most, for a client that never stops).
-        name = self.path[len("/endless/"):]
+        name = self.path[len(prefix):]
         self.send_head(200, [])
         self.request.sendall(self.docroot_file(name) or b"")
-        for _ in range(512 if name.endswith(".zip") else 0):
+        for _ in range(512 if always or name.endswith(".zip") else 0):
             self.request.sendall(bytes(65536))
 
     def route_cut(self, head, query):
@@ -314,6 +314,18 @@ class FaultHandler(socketserver.BaseRequestHandler):
             self.request.sendall(piece)
             sent += len(piece)
         return False
+
+    def route_flood(self, head, query):
+        # "/flood/SITE/NAME": as "/endless/", after any file (a manifest too).
+        self.route_endless(head, query, "/flood/", True)
+
+    def route_trickle(self, head, query):
+        # A long announced body in 16 KiB pieces, one every 0.25 s, for a
+        # minute at most: a client's 64 KiB reads return every second.
+        self.send_head(200, ["Content-Length: %d" % (64 * 1048576)])
+        for _ in range(240):
+            self.request.sendall(bytes(16384))
+            time.sleep(0.25)
 
     def route_arrived(self, head, query):
         # Answers once the held request of gate `name` has arrived.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/RunOptions.h"
@@ -101,6 +102,25 @@ TEST(RunOptionsTest, PathsAreMadeFullTheInstallFolderDefaultsToTheProgramsOwnAnd
     EXPECT_EQ(o.rawArguments, (std::vector<std::wstring>{L"/manifestfile:rel\\m.xml", L"/source:a\\..\\s.exe",
                                                          L"/target:C:\\t\\", L"/selfbackup:C:/b/x",
                                                          L"/selfstage:C:\\stage\\\\", L"/elevated", L""}));
+}
+
+TEST(RunOptionsTest, AnElevatedRunUpdatesOnlyItsOwnFolderAndTakesAManifestOrServerOnlyWhenSigned)
+{
+    // Command line, whether manifests are signed: refused?
+    const std::tuple<const wchar_t*, bool, bool> cases[] = {
+        {L"/elevated /installpath:C:\\App", false, false},
+        {L"/ELEVATED /installpath:c:\\app\\sub\\..\\", false, false},
+        {L"/elevated /installpath:C:\\Windows", true, true},
+        {L"/elevated /installpath:C:\\App\\sub", false, true},
+        {L"/installpath:C:\\Windows /manifestfile:C:\\m.xml", false, false},
+        {L"/elevated /installpath:C:\\App /manifestfile:C:\\m.xml", false, true},
+        {L"/elevated /installpath:C:\\App /serverurl:http://h/", false, true},
+        {L"/elevated /installpath:C:\\App /manifestfile:C:\\m.xml /server:http://h/", true, false},
+    };
+    for (const auto& c : cases) {
+        const std::wstring refusal = ElevatedRunRefusal(Parse(std::get<0>(c)), L"C:\\App", std::get<1>(c));
+        EXPECT_EQ(!refusal.empty(), std::get<2>(c)) << std::get<0>(c) << L": " << refusal;
+    }
 }
 
 } // namespace

@@ -263,6 +263,49 @@ TEST(DownloadWindowTest, AWindowClosedDuringATryStopsTheLadderAfterIt)
     EXPECT_EQ(Tries(attempts), L"WinHTTP=HTTP status 404");
 }
 
+// A body that trickles in ends with the try's time limit on every backend,
+// and the run goes on. (A server that never answers at all is cut off by
+// closing the request from the waiting thread, which Wine does not honour:
+// docs/windows-checklist.md.)
+TEST_F(DownloadTest, ATryWhoseBodyTricklesInEndsAtItsTimeLimit)
+{
+    ExpectedFile expected;
+    expected.limitSeconds = 2;
+    std::vector<DownloadAttempt> attempts;
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_FALSE(downloader.Download(Server("fault") + L"trickle", temp / L"x.bin", attempts, expected));
+    // Each try lasts its 2 seconds; uncut, the server would keep one for a minute.
+    const ULONGLONG seconds = (::GetTickCount64() - start) / 1000;
+    EXPECT_GE(seconds, 6u);
+    EXPECT_LT(seconds, 60u);
+    const std::wstring cut = L"Download did not finish within 2 seconds.";
+    EXPECT_EQ(Tries(attempts), L"WinHTTP=" + cut + L"; WinINet=" + cut + L"; URLMon=" + cut);
+    EXPECT_FALSE(FileExists(temp / L"x.bin.part"));
+}
+
+TEST(DownloadRulesTest, ATryMayTakeAsLongAsItsSizeNeedsAtTheSlowestRateButAtLeastTenMinutes)
+{
+    const auto limit = [](bool sizeKnown, uint64_t size, uint64_t fixed, uint64_t serverSize) {
+        ExpectedFile expected;
+        expected.sizeKnown = sizeKnown;
+        expected.size = size;
+        expected.limitSeconds = fixed;
+        return orv::TryLimitSeconds(expected, serverSize);
+    };
+    EXPECT_EQ(limit(false, 0, 120, 1ull << 40), 120u); // a manifest's own limit, whatever the server says
+    EXPECT_EQ(limit(false, 0, 0, 0), 600u);
+    EXPECT_EQ(limit(true, 600 * 16384, 0, 0), 600u);
+    EXPECT_EQ(limit(true, 600 * 16384 + 1, 0, 0), 601u);
+    EXPECT_EQ(limit(true, 1, 0, 1ull << 40), 600u); // the announced size counts, not the server's
+    EXPECT_EQ(limit(false, 0, 0, 20 * 1048576), 1280u); // nothing announced: the server's length
+    ExpectedFile capped;
+    capped.maxSize = 4096;
+    EXPECT_EQ(orv::TrySizeCap(capped), 4096u);
+    capped.sizeKnown = true;
+    capped.size = 100;
+    EXPECT_EQ(orv::TrySizeCap(capped), 100u);
+}
+
 TEST(DownloadRulesTest, ProgressCountsClampAndOnlyTheFileSchemeInAnyAsciiCaseIsLocal)
 {
     const std::pair<uint64_t, int32_t> counts[] = {
