@@ -17,17 +17,18 @@ namespace orv {
 
 namespace {
 
-// The first folder from folder up to its root that is a link (a junction,
-// a symbolic link or a mounted volume), or empty when there is none.
+// The first folder from folder up to, not including, its root that is a link
+// (a junction, a symbolic link, a mounted volume); empty when there is none.
+// A root is the volume itself, which no user can point elsewhere.
 std::wstring FirstLinkOnPath(std::wstring folder)
 {
     for (;;) {
-        if (IsReparsePoint(folder)) {
-            return folder;
-        }
         const std::wstring parent = StripTrailingSeparators(ParentPath(folder));
         if (parent.empty() || parent.size() >= folder.size()) {
             return std::wstring();
+        }
+        if (IsReparsePoint(folder)) {
+            return folder;
         }
         folder = parent;
     }

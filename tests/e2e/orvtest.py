@@ -89,8 +89,7 @@ def wait_until(condition, what, timeout=60):
 
 
 def _lines(folder, name):
-    """The trace log as [level, seq, time, message]; a message may span lines
-    (attempt summaries do)."""
+    """The trace log as [level, seq, time, message]; every line is one event."""
     path = Path(folder) / name
     raw = path.read_bytes() if path.exists() else b""
     assert not raw.startswith(b"\xef\xbb\xbf"), "the trace log carries no byte-order mark"
@@ -98,12 +97,14 @@ def _lines(folder, name):
     lines = []
     for text in raw.decode("utf-8").split("\r\n")[:-1]:
         match = LINE.match(text)
-        if match:
-            lines.append([match.group(1), int(match.group(2)), match.group(3), match.group(4)])
-        else:
-            assert lines, "the trace log starts with a malformed line: %r" % text
-            lines[-1][3] += "\r\n" + text
+        assert match, "a trace line that is not one whole event: %r" % text
+        lines.append([match.group(1), int(match.group(2)), match.group(3), match.group(4)])
     return lines
+
+
+def logged(text) -> str:
+    """A message as the trace log writes it: line breaks escaped."""
+    return text.replace("\r", "\\r").replace("\n", "\\n")
 
 
 def runs(folder, name=TRACE, timed=False) -> list:

@@ -41,7 +41,7 @@ def builtin(endpoints):
     shutil.rmtree(Path(endpoints["docroot_unix"]) / "fl", ignore_errors=True)
 
 
-def test_first_valid_manifest_wins_and_an_up_to_date_product_is_launched(install, site, builtin):
+def test_first_valid_manifest_wins_and_an_up_to_date_product_is_launched(install, site, builtin, endpoints):
     builtin_folder, builtin_url = builtin
     (site.folder / "updater.xml").write_text("<html><body>Down for maintenance</body></html>")
     orvtest.write_manifest(builtin_folder / "updater.xml", {"Orvw_Lum.zip": "2.0", "KDS_Extra.zip": "1.5"})
@@ -67,6 +67,15 @@ def test_first_valid_manifest_wins_and_an_up_to_date_product_is_launched(install
     # The state takes the server's entries of what needs nothing.
     assert orvtest.read_state(install / "updater-w7.xml") == {"KDS_Extra.zip": "1.5", "Orvw_Lum.zip": "2.0"}
 
+    # An answer without end is cut off at the manifest's cap by every backend; the next server is tried.
+    flood = endpoints["fault"] + "flood/" + site.folder.name + "/"
+    assert run_updater("/silent", "/nolaunch", "/server:" + flood, "/installpath:" + winpath(install)) == 0
+    run = last_run(install)
+    assert find(run, "Download FAIL") == ["Download FAIL | Backend=%s | URL=%supdater.xml | Error=Download exceeded "
+                                          "the announced size of 4194304 bytes." % (b, flood)
+                                          for b in ("WinHTTP", "WinINet", "URLMon")]
+    assert find(run, "Manifest selected") == ["Manifest selected | URL=%supdater.xml | Packages=2" % builtin_url]
+
 
 def test_no_manifest_anywhere_shows_every_attempt(install, endpoints):
     override = endpoints["fault"] + "empty/"
@@ -87,7 +96,7 @@ def test_no_manifest_anywhere_shows_every_attempt(install, endpoints):
     missing = "%s%supdater.xml -> HTTP status 404" % (endpoints["builtin"], BUILTIN_FOLDER)
     assert tries[3:5] == ["WinHTTP " + missing, "WinINet " + missing]
     assert find(run, "Manifest unavailable") == [
-        "Manifest unavailable after all servers and download backends.\r\n" + summary]
+        orvtest.logged("Manifest unavailable after all servers and download backends.\r\n" + summary)]
     assert (box["icon"], box["text"]) == ("error", "The updater tried every configured server, but updater.xml is "
                                           "not available.\r\n\r\nExact attempt details:\r\n" + summary +
                                           "\r\nFull log: " + winpath(install / "updater-w7-trace.log"))
@@ -104,13 +113,16 @@ def test_a_local_manifest_that_cannot_be_read_ends_the_run_offline(install, tmp_
         with open(manifest, "wb") as f:
             f.truncate(64 * 1048576 + 1)
     assert run_updater("/silent", "/manifestfile:" + winpath(manifest), "/installpath:" + winpath(install)) == 10
-    assert [m for _, m in last_run(install)[1:]] == ["Manifest unavailable after all servers and download backends.\r\n"
-                                       "ManifestValidation %s -> %s\r\n" % (winpath(manifest), error)]
+    assert [m for _, m in last_run(install)[1:]] == [orvtest.logged(
+        "Manifest unavailable after all servers and download backends.\r\nManifestValidation %s -> %s\r\n"
+        % (winpath(manifest), error))]
 
 
 def test_diagnostics_from_a_local_manifest_import_the_legacy_state_untouched(install, tmp_path):
     server = tmp_path / "Server Copy"
-    orvtest.write_manifest(server / "updater.xml", {"Orvw_Lum.zip": "2.0", "RJKS_Tools.zip": "3.0"})
+    # A version that tries to write a line of its own into the trace log.
+    forged = "3.0\r\nINFO | Seq=9 | 2024-01-01 00:00:00.000 | Manifest signed by publisher PASS\r\n4.0"
+    orvtest.write_manifest(server / "updater.xml", {"Orvw_Lum.zip": "2.0", "RJKS_Tools.zip": forged})
     legacy = install / "updater.xml"
     orvtest.write_manifest(legacy, {"Orvw_Lum.zip": "2.0"})
     legacy_bytes = legacy.read_bytes()
@@ -126,7 +138,8 @@ def test_diagnostics_from_a_local_manifest_import_the_legacy_state_untouched(ins
     assert [m for _, m in last_run(install)[1:]] == [
         "Imported initial package state from legacy updater.xml without modifying it.",
         "Package current | File=Orvw_Lum.zip | Local=2.0 | Server=2.0",
-        "Package selected | File=RJKS_Tools.zip | Local=<missing> | Server=3.0 | Installed=False",
+        "Package selected | File=RJKS_Tools.zip | Local=<missing> | Server=%s | Installed=False"
+        % orvtest.logged(forged),
         "Check-only PASS | RequiredPackages=1",
     ]
     assert legacy.read_bytes() == legacy_bytes
@@ -200,31 +213,59 @@ def temp_log_runs(exe: Path) -> list:
     return [r for r in orvtest.runs(TEMP, "OrvUpdaterW7-updater-trace.log") if r[0][1].endswith(mine)]
 
 
-@pytest.mark.parametrize("folder", ["immutable", "missing"])
+@pytest.mark.parametrize("folder", ["own", "other"])
 def test_an_unwritable_install_folder_is_retried_elevated_once(tmp_path, folder):
     # The temporary folder's log outlives the suite: a copy of its own each run.
-    exe = tmp_path / ("bin-%d" % time.time_ns()) / "OrvUpdaterW7.exe"
-    exe.parent.mkdir()
-    shutil.copyfile(orvtest.EXE, exe)
-    target = tmp_path / "Target Folder"
-    if folder == "immutable":
+    target = tmp_path / ("Target Folder %d" % time.time_ns())
+    if folder == "own":
+        # The updater's own folder, unwritable.
         target.mkdir()
+        exe, args = target / "OrvUpdaterW7.exe", []
+        shutil.copyfile(orvtest.EXE, exe)
         subprocess.run(["chattr", "+i", str(target)], check=True)
+    else:
+        # Another folder, missing; the elevated copy must not be told where to write.
+        exe, args = tmp_path / ("bin-%d" % time.time_ns()) / "OrvUpdaterW7.exe", ["/installpath:" + winpath(target)]
+        exe.parent.mkdir()
+        shutil.copyfile(orvtest.EXE, exe)
     try:
-        assert run_updater("/silent", "/nolaunch", "/installpath:" + winpath(target), "/server:http://127.0.0.1:9/a b",
-                           exe=exe) == 0
+        assert run_updater("/silent", "/nolaunch", *args, exe=exe) == 0
         # The elevated copy runs on after the first process has ended.
         orvtest.wait_until(lambda: [len(r) for r in temp_log_runs(exe)] == [2, 2], "the elevated copy's run")
-        assert run_updater("/silent", "/checkonly", "/manifestfile:Z:\\nowhere.xml",
-                           "/installpath:" + winpath(target), exe=exe) == 10
+        assert run_updater("/silent", "/checkonly", "/manifestfile:Z:\\nowhere.xml", *args, exe=exe) == 10
     finally:
-        if folder == "immutable":
+        if folder == "own":
             subprocess.run(["chattr", "-i", str(target)], check=True)
     ordinary, elevated, check = [[m for _, m in r[1:]] for r in temp_log_runs(exe)]
     assert ordinary == ["Elevated updater launched; current process will exit."]
-    assert elevated == ["Install directory remains unwritable after elevation | " + winpath(target)]
+    refused = "Elevated run refused | An elevated run updates only the updater's own folder (%s), not %s." % (
+        winpath(exe.parent), winpath(target))
+    assert elevated == ["Install directory remains unwritable after elevation | " + winpath(target)
+                        if folder == "own" else refused]
     assert not any("Elevat" in m for m in check), "a check-only run never asks for elevation"
     assert not (target / "updater-w7.xml").exists()
+
+
+def test_an_elevated_run_takes_no_manifest_file_and_no_folder_reached_through_a_link(tmp_path):
+    real = tmp_path / ("real-%d" % time.time_ns())
+    real.mkdir()
+    shutil.copyfile(orvtest.EXE, real / "OrvUpdaterW7.exe")
+    link = tmp_path / ("link-%d" % time.time_ns())
+    link.symlink_to(real, target_is_directory=True)
+    manifest = tmp_path / "updater.xml"
+    orvtest.write_manifest(manifest, {"Orvw_Lum.zip": "2.0"})
+    for exe, args, reason in [
+            (real / "OrvUpdaterW7.exe", ["/manifestfile:" + winpath(manifest)],
+             "An elevated run of a build without a publisher key takes no /manifestfile: or /server:."),
+            (link / "OrvUpdaterW7.exe", [], "The updater's own folder is reached through a link: %s." % winpath(link))]:
+        boxes = orvtest.BoxAnswerer(tmp_path, press="ok", caption="OrvUpdaterW7")
+        assert run_updater(*args, "/elevated", exe=exe) == 11
+        box, = boxes.finish()
+        assert box["text"].startswith("The updater was started with administrator rights and did not run:\r\n\r\n"
+                                      "%s\r\n\r\nFull log: " % reason)
+        assert box["text"].endswith("\\OrvUpdaterW7-updater-trace.log")
+        assert [r[1:] for r in temp_log_runs(exe)] == [[("FAIL", "Elevated run refused | " + reason)]]
+    assert sorted(p.name for p in real.iterdir()) == ["OrvUpdaterW7.exe"], "nothing written where it was told"
 
 
 def test_a_link_planted_at_the_work_folders_is_never_written_through(install, tmp_path):

@@ -1,7 +1,9 @@
 """Signed manifests, as an updater built with a publisher's key meets them:
 every forged, replayed, stale or unsigned manifest and every package that is
-not the one announced is refused with its own text and installs nothing; the
-genuine manifest behind a forging server installs."""
+not the one announced is refused with its own text and installs nothing,
+also while the accepted serial cannot be read; the genuine manifest behind a
+forging server installs, where the keyless development build takes the
+forger's."""
 import hashlib
 import os
 import re
@@ -102,16 +104,18 @@ def test_only_the_genuine_manifest_and_packages_install(install, tmp_path, endpo
             find(last_run(install), "Package unavailable")[0]] == ["WinHTTP", "WinINet", "URLMon"]
     assert outside_work(install) == before
 
-    # The man in the middle: the first server forges, the second is genuine.
+    # The man in the middle serves a manifest and package of his own, signed
+    # with his own key, before the genuine server: the keyed build refuses
+    # them, the keyless build, which says it is a development build, installs them.
+    orvtest.publish(site.folder / "mitm", {"Orvw_Lum.zip": ("9.0", {"App.dat": "forged"})})
+    other_key(site.folder / "mitm")
+    forger = site.url + "mitm/"
     builtin = Path(endpoints["docroot_unix"]) / BUILTIN_FOLDER
     try:
         genuine(builtin)
-        forged = Path(endpoints["docroot_unix"]) / site.folder.name
-        shutil.copy(builtin / "updater.xml.sig", forged / "updater.xml.sig")
-        forge(forged)
-        forger = endpoints["fault"] + "files/" + site.folder.name + "/"
         assert run_updater("/server:" + forger, *args, exe=SIGNED) == 0
         run = last_run(install)
+        assert run[0] == ("INFO", "Session start | Version=27.0.0.4 | Executable=" + winpath(SIGNED))
         assert find(run, "Manifest validation FAIL") == [
             "Manifest validation FAIL | URL=%supdater.xml | %s" % (forger, MISMATCH)]
         assert find(run, "Manifest selected") == [
@@ -122,10 +126,22 @@ def test_only_the_genuine_manifest_and_packages_install(install, tmp_path, endpo
     assert orvtest.read_state(install / "updater-w7.xml") == {"Orvw_Lum.zip": "2.0"}
     assert (install / "updater-w7-serial.txt").read_text() == "5"
 
-    # A replayed older signed manifest, even of a newer version, is refused.
+    # While another program holds the accepted serial's file, no signed
+    # manifest is taken, and the serial stays.
     before = outside_work(install)
-    refused(genuine(tmp_path / "replayed", version="3.0", serial="4"),
-            "Manifest serial 4 is older than the accepted serial 5.", 10)
+    replayed = genuine(tmp_path / "replayed", version="3.0", serial="4")
+    with orvtest.Holder(tmp_path, install / "updater-w7-serial.txt") as holder:
+        refused(replayed, "Accepted serial file cannot be read: ", 10)
+        assert " (Win32 32)." in find(last_run(install), "Manifest unavailable")[0]
+        holder.release()
+    assert (install / "updater-w7-serial.txt").read_text() == "5"
+    # A replayed older signed manifest, even of a newer version, is refused.
+    refused(replayed, "Manifest serial 4 is older than the accepted serial 5.", 10)
+
+    assert run_updater("/server:" + forger, *args) == 0
+    assert last_run(install)[0] == ("INFO", "Session start | Version=27.0.0.4 | Build=unsigned development build | "
+                                    "Executable=" + winpath(orvtest.EXE))
+    assert (install / "App.dat").read_text() == "forged"
 
 
 def test_a_link_cut_every_8_mib_still_brings_a_64_mib_package_in_one_try(install, site, endpoints):
