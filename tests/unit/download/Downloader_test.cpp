@@ -275,9 +275,8 @@ TEST_F(DownloadTest, ATryWhoseBodyTricklesInEndsAtItsTimeLimit)
     const ULONGLONG start = ::GetTickCount64();
     EXPECT_FALSE(downloader.Download(Server("fault") + L"trickle", temp / L"x.bin", attempts, expected));
     // Each try lasts its 2 seconds; uncut, the server would keep one for a minute.
-    const ULONGLONG seconds = (::GetTickCount64() - start) / 1000;
-    EXPECT_GE(seconds, 6u);
-    EXPECT_LT(seconds, 60u);
+    EXPECT_GE(::GetTickCount64() - start, 6000u);
+    EXPECT_LT(::GetTickCount64() - start, 60000u);
     const std::wstring cut = L"Download did not finish within 2 seconds.";
     EXPECT_EQ(Tries(attempts), L"WinHTTP=" + cut + L"; WinINet=" + cut + L"; URLMon=" + cut);
     EXPECT_FALSE(FileExists(temp / L"x.bin.part"));
@@ -285,25 +284,20 @@ TEST_F(DownloadTest, ATryWhoseBodyTricklesInEndsAtItsTimeLimit)
 
 TEST(DownloadRulesTest, ATryMayTakeAsLongAsItsSizeNeedsAtTheSlowestRateButAtLeastTenMinutes)
 {
-    const auto limit = [](bool sizeKnown, uint64_t size, uint64_t fixed, uint64_t serverSize) {
+    // Announced size (0: none), the try's own limit, the server's length: seconds.
+    const uint64_t cases[][4] = {
+        {0, 120, 1ull << 40, 120}, {0, 0, 0, 600}, {600 * 16384, 0, 0, 600}, {600 * 16384 + 1, 0, 0, 601},
+        // The announced size counts, not the server's; without one, the server's.
+        {1, 0, 1ull << 40, 600}, {0, 0, 20 * 1048576, 1280}};
+    for (const auto& c : cases) {
         ExpectedFile expected;
-        expected.sizeKnown = sizeKnown;
-        expected.size = size;
-        expected.limitSeconds = fixed;
-        return orv::TryLimitSeconds(expected, serverSize);
-    };
-    EXPECT_EQ(limit(false, 0, 120, 1ull << 40), 120u); // a manifest's own limit, whatever the server says
-    EXPECT_EQ(limit(false, 0, 0, 0), 600u);
-    EXPECT_EQ(limit(true, 600 * 16384, 0, 0), 600u);
-    EXPECT_EQ(limit(true, 600 * 16384 + 1, 0, 0), 601u);
-    EXPECT_EQ(limit(true, 1, 0, 1ull << 40), 600u); // the announced size counts, not the server's
-    EXPECT_EQ(limit(false, 0, 0, 20 * 1048576), 1280u); // nothing announced: the server's length
-    ExpectedFile capped;
-    capped.maxSize = 4096;
-    EXPECT_EQ(orv::TrySizeCap(capped), 4096u);
-    capped.sizeKnown = true;
-    capped.size = 100;
-    EXPECT_EQ(orv::TrySizeCap(capped), 100u);
+        expected.sizeKnown = c[0] != 0;
+        expected.size = c[0];
+        expected.limitSeconds = c[1];
+        EXPECT_EQ(orv::TryLimitSeconds(expected, c[2]), c[3]) << c[0] << "/" << c[1] << "/" << c[2];
+        expected.maxSize = 4096;
+        EXPECT_EQ(orv::TrySizeCap(expected), c[0] != 0 ? c[0] : 4096);
+    }
 }
 
 TEST(DownloadRulesTest, ProgressCountsClampAndOnlyTheFileSchemeInAnyAsciiCaseIsLocal)
