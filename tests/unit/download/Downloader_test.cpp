@@ -295,8 +295,8 @@ TEST(DownloadRulesTest, ATryMayTakeAsLongAsItsSizeNeedsAtTheSlowestRateButAtLeas
         expected.size = c[0];
         expected.limitSeconds = c[1];
         EXPECT_EQ(orv::TryLimitSeconds(expected, c[2]), c[3]) << c[0] << "/" << c[1] << "/" << c[2];
-        expected.maxSize = 4096;
-        EXPECT_EQ(orv::TrySizeCap(expected), c[0] != 0 ? c[0] : 4096);
+        expected.maxSize = 1ull << 32;
+        EXPECT_EQ(orv::TrySizeCap(expected), c[0] != 0 ? c[0] : 1ull << 32);
     }
 }
 
