@@ -190,7 +190,8 @@ def refused(server: str, title: str):
     before = {p: p.read_bytes() for p in INSTALL.rglob("*") if p.is_file() and "AUPatch" not in p.parts}
     code = wine(EXE, "/silent", "/autoinstall", "/nolaunch", "/installpath:" + winpath(INSTALL), "/server:" + server)
     lines = (INSTALL / "updater-w7-trace.log").read_text(encoding="utf-8").split("Session start | ")[-1]
-    reasons = sorted(set(re.findall(r"(Manifest signature [^\r\n]*|Package SHA-256 mismatch[^\r\n]*)", lines)))
+    # A reason ends where its line, or the escaped line break of a summary, does.
+    reasons = sorted(set(re.findall(r"(Manifest signature [^\\\r\n]*|Package SHA-256 mismatch[^\\\r\n]*)", lines)))
     changed = [p.name for p, data in before.items() if p.name != "updater-w7-trace.log" and p.read_bytes() != data]
     print("%s: exit code %d" % (title, code))
     for reason in reasons:
