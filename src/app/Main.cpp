@@ -1,20 +1,22 @@
 #include <windows.h>
+#include <delayimp.h>
 
 #include <exception>
 
 #include "app/ErrorLog.h"
 #include "app/RunOptions.h"
 #include "app/Session.h"
+#include "app/SingleInstance.h"
 #include "app/StartupHook.h"
 #include "log/TraceLog.h"
+#include "platform/CommandLines.h"
 #include "platform/ExitCodes.h"
 #include "platform/FileSystem.h"
-#include "platform/Handles.h"
+#include "platform/SystemFolder.h"
 
 namespace orv {
 namespace {
 
-const wchar_t kMutexName[] = L"Local\\Varnel-OrvUpdaterW7-SingleInstance";
 const wchar_t kCaption[] = L"OrvUpdaterW7";
 const wchar_t kErrorCaption[] = L"OrvUpdaterW7 - Application Error";
 
@@ -48,39 +50,50 @@ int RunGuarded(const RunOptions& options)
     }
 }
 
-// The self-test and the two hand-over runs of the self-update must run while
-// another updater still exists.
-bool UsesSingleInstance(const RunOptions& options)
+// The DLLs that are not KnownDLLs are delay-loaded (see CMakeLists.txt):
+// each is loaded on first use, from the system folder.
+FARPROC WINAPI LoadDelayedDll(unsigned notification, PDelayLoadInfo info)
 {
-    return !options.selfTest && !options.selfReplace && !options.postSelfUpdate;
+    if (notification != dliNotePreLoadLibrary) {
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(LoadSystemLibrary(info->szDll));
+}
+
+// The runs an updater starts itself: its elevated copy and the two hand-over
+// runs of the self-update. They are started while their starter still holds
+// the mutex.
+bool StartedByAnUpdater(const RunOptions& options)
+{
+    return options.selfReplace || options.postSelfUpdate || HasElevatedMarker(options.rawArguments);
 }
 
 } // namespace
 } // namespace orv
 
+// Declared by delayimp.h; this definition takes the place of the runtime's empty one.
+PfnDliHook __pfnDliNotifyHook2 = orv::LoadDelayedDll;
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     using namespace orv;
+    // Before anything can load a DLL by name.
+    RestrictDllSearch();
     // No system error dialog may block an unattended run.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(NativeCrashFilter);
     RunOptions options;
     ParseCommandLine(options);
 
-    UniqueHandle mutex;
-    if (UsesSingleInstance(options)) {
-        mutex.Reset(::CreateMutexW(nullptr, TRUE, kMutexName));
-        const DWORD created = ::GetLastError();
-        if (mutex && created == ERROR_ALREADY_EXISTS) {
-            if (!options.silent) {
-                ::MessageBoxW(nullptr, L"OrvUpdaterW7 is already running.", kCaption, MB_ICONINFORMATION);
-            }
-            return kExitDone;
+    // The self-test runs beside any updater.
+    SingleInstance instance;
+    if (StartedByAnUpdater(options)) {
+        instance.TakeOver();
+    } else if (!options.selfTest && !instance.Claim()) {
+        if (!options.silent) {
+            ::MessageBoxW(nullptr, L"OrvUpdaterW7 is already running.", kCaption, MB_ICONINFORMATION);
         }
+        return kExitDone;
     }
-    const int exitCode = RunGuarded(options);
-    if (mutex) {
-        ::ReleaseMutex(mutex.Get());
-    }
-    return exitCode;
+    return RunGuarded(options);
 }
