@@ -7,8 +7,6 @@
 #include "platform/CommandLines.h"
 #include "platform/ExitCodes.h"
 #include "platform/FileSystem.h"
-#include "platform/Handles.h"
-#include "platform/InstallLayout.h"
 #include "platform/Launch.h"
 #include "platform/PathText.h"
 #include "platform/PublisherKey.h"
@@ -60,15 +58,8 @@ bool RefuseUntrustedElevation(Session& s)
 
 bool EnsureInstallFolderWritable(const RunOptions& options, TraceLog& log)
 {
-    const std::wstring probe = JoinPath(options.installPath, kWriteTestFileName);
-    {
-        UniqueFile file(::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN, nullptr));
-        if (file) {
-            file.Reset();
-            DeleteFileIfPresent(probe);
-            return true;
-        }
+    if (CanCreateFilesIn(options.installPath)) {
+        return true;
     }
     // Never a second elevation: that instance would only start another.
     if (HasElevatedMarker(options.rawArguments)) {

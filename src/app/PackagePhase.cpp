@@ -57,8 +57,8 @@ struct PackageRun {
     std::vector<std::wstring> failures;
     std::vector<std::wstring> rebootFiles;
     bool anyRebootPending = false;
-    // A package brought a new updater that the hand-over has yet to put in.
-    bool handOverPending = false;
+    // Packages that brought a new updater the hand-over has yet to put in.
+    std::vector<PackageEntry> handOverPackages;
     bool restartNow = false;
 };
 
@@ -144,7 +144,7 @@ void RecordInstall(Session& s, PackageRun& run, const PackageEntry& package, con
         // hand-over has swapped the executable: until then only the pending
         // state names it, and the hand-over's clean-up run promotes that.
         if (result.selfUpdateHandled && !s.options.dryRun) {
-            run.handOverPending = true;
+            run.handOverPackages.push_back(package);
         } else {
             SetEntry(s.localPackages, package);
         }
@@ -202,7 +202,7 @@ void InstallPackages(Session& s, PackageRun& run)
 
 void RecordPendingState(Session& s, PackageRun& run)
 {
-    if (!run.anyRebootPending && !run.handOverPending) {
+    if (!run.anyRebootPending && run.handOverPackages.empty()) {
         return;
     }
     std::wstring error;
@@ -230,6 +230,27 @@ void ShowOutcome(Session& s, PackageRun& run)
     }
 }
 
+// No helper will swap the new updater in: its packages' application files
+// are installed all the same, so they are recorded as such, and the staged
+// copy goes, so it holds back no later promotion of the pending state. The
+// copy goes first: cut off after that, the pending state (which names the
+// packages) is promoted by the next run, to the same end.
+void GiveUpHandOver(Session& s, PackageRun& run)
+{
+    run.installer.DiscardStagedUpdater();
+    for (const PackageEntry& package : run.handOverPackages) {
+        SetEntry(s.localPackages, package);
+    }
+    std::wstring error;
+    if (!WriteStateFile(StateFilePath(s.options.installPath), s.localPackages, error)) {
+        s.log.Fail(L"Local updater-w7.xml write failed | " + error);
+    }
+    if (!run.anyRebootPending) {
+        // Written only for the hand-over's clean-up run, which will not come.
+        DeleteFileIfPresent(PendingStateFilePath(s.options.installPath));
+    }
+}
+
 // The run ends with exactly one of: the self-update helper (which finishes
 // the work itself), a restart, or the application.
 void HandOver(Session& s, PackageRun& run)
@@ -240,6 +261,7 @@ void HandOver(Session& s, PackageRun& run)
             s.window.Close();
             return;
         }
+        GiveUpHandOver(s, run);
     }
     if (run.restartNow) {
         RequestRestart(s.log);

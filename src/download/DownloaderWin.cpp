@@ -2,6 +2,8 @@
 // about each try, and how a finished body reaches its destination.
 #include <windows.h>
 
+#include <exception>
+
 #include "download/Downloader.h"
 #include "download/HttpTransfer.h"
 #include "log/TraceLog.h"
@@ -18,16 +20,25 @@ namespace {
 constexpr wchar_t kLocalFileBackend[] = L"LocalFile";
 constexpr DWORD kPollMs = 50;
 
-// What the worker thread gets: the try to run and a place for its result.
+// What the worker thread gets: the try to run and a place for its result,
+// or for what it threw.
 struct WorkerJob {
     const std::function<bool()>* attempt;
     bool result;
+    std::exception_ptr thrown;
 };
 
+// Nothing may leave a thread's function: it would end the process without a
+// word. What a try throws is thrown again on the session's thread, where the
+// run's own handlers record it.
 DWORD WINAPI RunWorkerJob(LPVOID parameter)
 {
     auto* job = static_cast<WorkerJob*>(parameter);
-    job->result = (*job->attempt)();
+    try {
+        job->result = (*job->attempt)();
+    } catch (...) {
+        job->thrown = std::current_exception();
+    }
     return 0;
 }
 
@@ -239,7 +250,7 @@ bool Downloader::RunAttempt(const std::function<bool()>& attempt, const Expected
     tryClock.Start(TryLimitSeconds(expected, 0));
     progress.BeginDownload();
 
-    WorkerJob job{&attempt, false};
+    WorkerJob job{&attempt, false, nullptr};
     UniqueHandle worker(::CreateThread(nullptr, 0, RunWorkerJob, &job, 0, nullptr));
     if (worker) {
         // The window lives on this thread, so this thread must keep pumping
@@ -264,6 +275,9 @@ bool Downloader::RunAttempt(const std::function<bool()>& attempt, const Expected
         job.result = attempt();
     }
     progress.EndDownload(job.result);
+    if (job.thrown) {
+        std::rethrow_exception(job.thrown);
+    }
     return job.result;
 }
 

@@ -70,11 +70,24 @@ bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& resu
         log->Fail(L"Tarn backup rejected unsafe target path | " + path);
         return false;
     }
+    // A link would copy another file, maybe one the user may not read, into
+    // the backup, which the user can.
+    if (!guard.ContainsOwnContent(path)) {
+        result.failedFiles.push_back(path);
+        log->Fail(L"Tarn backup source passes through a link; original will not be replaced | " + path);
+        return false;
+    }
     if (!EnsureBackupFolder()) {
         result.failedFiles.push_back(path);
         return false;
     }
     const std::wstring backup = JoinPath(backupFolder, relative);
+    CreateDirectories(ParentPath(backup));
+    if (!guard.Contains(backup)) {
+        result.failedFiles.push_back(path);
+        log->Fail(L"Tarn backup target passes through a link; original will not be replaced | " + backup);
+        return false;
+    }
     std::wstring error;
     if (!CopyFileVerified(path, backup, error, Tick())) {
         result.failedFiles.push_back(path);

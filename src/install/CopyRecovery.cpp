@@ -75,6 +75,11 @@ void Installer::DeleteLeftSideFiles(const std::wstring& target)
 bool Installer::CopyWithRecovery(const std::wstring& source, const std::wstring& target, InstallResult& result)
 {
     const ProgressTick tick = Tick();
+    if (!guard.Contains(target)) {
+        result.failedFiles.push_back(target);
+        log->Fail(L"Install target passes through a link; not replaced | " + target);
+        return false;
+    }
     if (FilesEqual(source, target, tick)) {
         log->Info(L"Install already current | " + target);
         return true;
@@ -91,6 +96,12 @@ bool Installer::CopyWithRecovery(const std::wstring& source, const std::wstring&
     if (!CreateDirectories(folder)) {
         result.failedFiles.push_back(target);
         log->Fail(L"Install directory create failed | " + folder);
+        return false;
+    }
+    // The folders just made could have been swapped for a link meanwhile.
+    if (!guard.Contains(folder)) {
+        result.failedFiles.push_back(target);
+        log->Fail(L"Install target passes through a link; not replaced | " + target);
         return false;
     }
     DeleteLeftSideFiles(target);

@@ -54,6 +54,21 @@ std::wstring RelativeToInstallFolder(const std::wstring& path, const std::wstrin
     return StartsWithNoCase(path, root) ? path.substr(root.size()) : std::wstring();
 }
 
+std::wstring WithoutFinalPathPrefix(const std::wstring& finalPath)
+{
+    if (finalPath.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        return L"\\" + finalPath.substr(7);
+    }
+    return finalPath.compare(0, 4, L"\\\\?\\") == 0 ? finalPath.substr(4) : finalPath;
+}
+
+bool IsRealPathAt(const std::wstring& realPath, const std::wstring& realRoot, const std::wstring& relative)
+{
+    std::wstring expected = JoinPath(StripTrailingSeparators(realRoot), relative);
+    std::replace(expected.begin(), expected.end(), L'/', L'\\');
+    return !realRoot.empty() && EqualsNoCase(StripTrailingSeparators(realPath), StripTrailingSeparators(expected));
+}
+
 bool IsDatabaseFileName(const std::wstring& name)
 {
     const std::wstring lower = LowerAscii(name);

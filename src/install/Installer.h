@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "install/InstallFolderGuard.h"
 #include "platform/FileSystem.h"
 
 namespace orv {
@@ -45,8 +46,13 @@ public:
     // true when the helper process was started.
     bool LaunchSelfUpdateHelper(bool restartAfter, bool pendingReboot, const ProductProfile& profile);
 
+    // After a helper that could not be started: removes the staged copy,
+    // which no run would ever swap in.
+    void DiscardStagedUpdater();
+
 private:
     std::wstring installFolder;
+    InstallFolderGuard guard;
     TraceLog* log;
     ProgressWindow* progress;
     bool dryRun;
@@ -73,6 +79,7 @@ private:
     bool BackupExistingFile(const std::wstring& path, InstallResult& result);
     bool BackupDatabases(InstallResult& result);
     bool EnsureBackupFolder();
+    bool EmptyStageFolder();
     void StopApplicationProcesses();
     void ReleaseFileLocks(const std::wstring& file);
 
@@ -103,6 +110,16 @@ std::wstring RelativeToRoot(const std::wstring& full, const std::wstring& root);
 // The path of an installed file relative to the install folder; empty when
 // the file is not below it.
 std::wstring RelativeToInstallFolder(const std::wstring& path, const std::wstring& installFolder);
+
+// A real path as the system reports it for an open file ("\\?\C:\x",
+// "\\?\UNC\server\share\x") in its ordinary form ("C:\x",
+// "\\server\share\x").
+std::wstring WithoutFinalPathPrefix(const std::wstring& finalPath);
+
+// Whether the real path of something opened at relative below the install
+// folder is exactly where the folder's own real path puts it: any link on
+// the way (a junction, a symbolic link, a mount point) resolves elsewhere.
+bool IsRealPathAt(const std::wstring& realPath, const std::wstring& realRoot, const std::wstring& relative);
 
 // "orv*.accdb" and "orv*.mdb" in any letter case: the application's
 // database files, which are backed up before the first package of a run.

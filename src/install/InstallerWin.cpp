@@ -11,7 +11,7 @@
 namespace orv {
 
 Installer::Installer(const std::wstring& installFolder, TraceLog& log, ProgressWindow& progress, bool dryRun)
-    : installFolder(installFolder), log(&log), progress(&progress), dryRun(dryRun)
+    : installFolder(installFolder), guard(installFolder), log(&log), progress(&progress), dryRun(dryRun)
 {
 }
 

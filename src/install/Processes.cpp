@@ -54,13 +54,29 @@ bool IsBelowInstallFolder(const std::wstring& imagePath, const std::wstring& ins
     return StartsWithNoCase(imagePath, folder);
 }
 
-bool MayStopLockHolder(const LockHolder& holder, const std::wstring& installFolder)
+StopVerdict JudgeProcess(const LockHolder& process, const std::wstring& installFolder)
 {
-    const std::wstring name = FileNamePart(holder.imagePath);
-    if (IsProtectedProcessName(name)) {
-        return false;
+    if (IsProtectedProcessName(FileNamePart(process.imagePath))) {
+        return StopVerdict::Protected;
     }
-    return IsApplicationProcessName(name) || IsBelowInstallFolder(holder.imagePath, installFolder);
+    if (!process.inThisSession) {
+        return StopVerdict::OtherSession;
+    }
+    return IsBelowInstallFolder(process.imagePath, installFolder) ? StopVerdict::Stop
+                                                                  : StopVerdict::OutsideInstallFolder;
+}
+
+std::wstring LeftRunningText(StopVerdict verdict, const LockHolder& process)
+{
+    const std::wstring what = L" | " + process.imagePath + L" | PID=" + std::to_wstring(process.pid);
+    switch (verdict) {
+    case StopVerdict::OtherSession:
+        return L"Process left running; it belongs to another session" + what;
+    case StopVerdict::OutsideInstallFolder:
+        return L"Process left running; it was not started from the install folder" + what;
+    default:
+        return std::wstring();
+    }
 }
 
 } // namespace orv

@@ -19,15 +19,25 @@ bool IsApplicationProcessName(const std::wstring& nameOrPath);
 // sibling folder whose name merely starts the same.
 bool IsBelowInstallFolder(const std::wstring& imagePath, const std::wstring& installFolder);
 
-// One process that holds a locked file.
+// One running process: a suite program found by its name, or a program
+// that holds a locked file.
 struct LockHolder {
     uint32_t pid = 0;
     std::wstring imagePath;
+    // False for a process of another logon session, and when that cannot be told.
+    bool inThisSession = true;
 };
 
-// Whether a holder of a locked file may be stopped: not protected, and
-// either a suite program or a program run from the install folder.
-bool MayStopLockHolder(const LockHolder& holder, const std::wstring& installFolder);
+// Whether the updater may stop a process, and why not. Only programs run
+// from the install folder in this logon session are ever stopped: another
+// user's instance would lose its work without being asked (its windows never
+// get our close request), and a program elsewhere that merely shares a
+// suite program's name is none of ours.
+enum class StopVerdict { Stop, Protected, OtherSession, OutsideInstallFolder };
+StopVerdict JudgeProcess(const LockHolder& process, const std::wstring& installFolder);
+
+// The log line of a suite program that is left running; empty when it is stopped.
+std::wstring LeftRunningText(StopVerdict verdict, const LockHolder& process);
 
 // Closes every top-level window of the process politely, waits 2.5 s, then
 // terminates it. Protected programs and this process are never touched.

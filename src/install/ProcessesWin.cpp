@@ -69,9 +69,20 @@ bool WaitForExit(HANDLE process, DWORD limitMs, ProgressWindow& progress)
     }
 }
 
-std::vector<DWORD> FindApplicationProcesses()
+bool InThisSession(DWORD pid)
 {
-    std::vector<DWORD> found;
+    DWORD ours = 0;
+    DWORD theirs = 0;
+    return ::ProcessIdToSessionId(::GetCurrentProcessId(), &ours) && ::ProcessIdToSessionId(pid, &theirs) &&
+           ours == theirs;
+}
+
+// Every suite program by its name, wherever it runs: which of them may be
+// stopped is judged afterwards. One whose image cannot be read is named as
+// the process list names it.
+std::vector<LockHolder> FindApplicationProcesses()
+{
+    std::vector<LockHolder> found;
     UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         return found;
@@ -80,7 +91,9 @@ std::vector<DWORD> FindApplicationProcesses()
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry)) {
         if (entry.th32ProcessID != ::GetCurrentProcessId() && IsApplicationProcessName(entry.szExeFile)) {
-            found.push_back(entry.th32ProcessID);
+            const std::wstring image = GetProcessImagePath(entry.th32ProcessID);
+            found.push_back(LockHolder{entry.th32ProcessID, image.empty() ? entry.szExeFile : image,
+                                       InThisSession(entry.th32ProcessID)});
         }
     }
     return found;
@@ -91,6 +104,11 @@ std::vector<DWORD> FindApplicationProcesses()
 std::wstring GetProcessImagePath(uint32_t pid)
 {
     UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!process) {
+        // Enough for the name, and granted for an elevated or another
+        // account's process too.
+        process.Reset(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    }
     if (!process) {
         return std::wstring();
     }
@@ -154,17 +172,24 @@ std::vector<LockHolder> FindLockHolders(const std::wstring& file)
     if (::RmGetList(session.Handle(), &needed, &count, records.data(), &reasons) != ERROR_SUCCESS) {
         return holders;
     }
+    DWORD ourSession = 0;
+    const bool sessionKnown = ::ProcessIdToSessionId(::GetCurrentProcessId(), &ourSession) != FALSE;
     for (UINT i = 0; i < count && i < records.size(); ++i) {
         const uint32_t pid = records[i].Process.dwProcessId;
-        holders.push_back(LockHolder{pid, GetProcessImagePath(pid)});
+        holders.push_back(LockHolder{pid, GetProcessImagePath(pid), sessionKnown && records[i].TSSessionId == ourSession});
     }
     return holders;
 }
 
 void Installer::StopApplicationProcesses()
 {
-    for (DWORD pid : FindApplicationProcesses()) {
-        StopProcess(pid, *log, *progress);
+    for (const LockHolder& process : FindApplicationProcesses()) {
+        const StopVerdict verdict = JudgeProcess(process, installFolder);
+        if (verdict == StopVerdict::Stop) {
+            StopProcess(process.pid, *log, *progress);
+        } else {
+            log->Warn(LeftRunningText(verdict, process));
+        }
     }
 }
 
@@ -173,7 +198,7 @@ void Installer::ReleaseFileLocks(const std::wstring& file)
     for (const LockHolder& holder : FindLockHolders(file)) {
         log->Warn(L"File lock found | File=" + file + L" | Process=" + FileNamePart(holder.imagePath) +
                   L" | PID=" + std::to_wstring(holder.pid));
-        if (MayStopLockHolder(holder, installFolder)) {
+        if (JudgeProcess(holder, installFolder) == StopVerdict::Stop) {
             StopProcess(holder.pid, *log, *progress);
         }
     }

@@ -12,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Handles.h"
 #include "platform/Launch.h"
+#include "platform/SystemFolder.h"
 #include "platform/InstallLayout.h"
 
 namespace orv {
@@ -81,7 +82,9 @@ void RequestRestart(TraceLog& log)
 {
     ShellStart start;
     start.verb = L"open";
-    start.file = L"shutdown.exe";
+    // By its full path: the shell would look for a bare name in the current
+    // folder too.
+    start.file = SystemFilePath(L"shutdown.exe");
     start.parameters = kRestartParameters;
     start.show = SW_HIDE;
     start.mask = SEE_MASK_FLAG_NO_UI;

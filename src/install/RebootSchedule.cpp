@@ -23,6 +23,14 @@ bool Installer::ScheduleAtReboot(const std::wstring& source, const std::wstring&
         return false;
     }
     const std::wstring staged = JoinPath(stage, MakeProcessTickStamp() + L"-" + FileNamePart(target));
+    // Windows renames at the next start through whatever the paths name
+    // then; both are checked now, the last moment the updater has.
+    for (const std::wstring& path : {staged, target}) {
+        if (!guard.Contains(path)) {
+            log->Fail(L"Restart staging passes through a link; not scheduled | " + path);
+            return false;
+        }
+    }
     std::wstring error;
     if (!CopyFileVerified(source, staged, error, Tick())) {
         // A copy that broke off part-way (a full disk) may leave its partial

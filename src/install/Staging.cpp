@@ -36,6 +36,10 @@ void Installer::StageSelfUpdate(const std::wstring& incoming, const std::wstring
         return;
     }
     const std::wstring staged = JoinPath(stage, StagedExecutableName(::GetCurrentProcessId(), ::GetTickCount()));
+    if (!guard.Contains(staged)) {
+        log->Fail(L"Self-update stage passes through a link; not staged | " + stage);
+        return;
+    }
     std::wstring error;
     if (!CopyFileVerified(incoming, staged, error, tick)) {
         log->Fail(L"Self-update stage failed | " + error);
@@ -47,15 +51,45 @@ void Installer::StageSelfUpdate(const std::wstring& incoming, const std::wstring
     log->Info(L"Self-update staged | Source=" + staged + L" | Target=" + installed);
 }
 
-bool Installer::LaunchSelfUpdateHelper(bool restartAfter, bool pendingReboot, const ProductProfile& profile)
+// The helper runs from the stage folder: nothing but the staged copy may be
+// there when it starts (a DLL planted beside it would be looked for first by
+// a system without the search restriction). Entries that cannot be removed
+// keep the helper from starting.
+bool Installer::EmptyStageFolder()
 {
-    if (stagedExecutable.empty() || selfUpdateTarget.empty() || dryRun) {
+    const std::wstring stage = ParentPath(stagedExecutable);
+    if (!guard.Contains(stagedExecutable)) {
+        log->Fail(L"Self-update stage passes through a link; helper not started | " + stage);
         return false;
     }
-    // The helper waits for this process to end and then swaps the files; it
-    // asks for elevation because the install folder may need it.
+    const std::wstring staged = FileNamePart(stagedExecutable);
+    bool empty = true;
+    for (const std::wstring& name : ListFolderEntries(stage)) {
+        const std::wstring entry = JoinPath(stage, name);
+        if (EqualsNoCase(name, staged)) {
+            continue;
+        }
+        // Each removes only its own kind; a link to a folder goes as a link.
+        const bool removed = DeleteFileIfPresent(entry) && DeleteTree(entry);
+        if (!removed || FileExists(entry) || DirectoryExists(entry)) {
+            log->Fail(L"Self-update stage holds a file that cannot be removed; helper not started | " + entry);
+            empty = false;
+        }
+    }
+    return empty;
+}
+
+bool Installer::LaunchSelfUpdateHelper(bool restartAfter, bool pendingReboot, const ProductProfile& profile)
+{
+    if (stagedExecutable.empty() || selfUpdateTarget.empty() || dryRun || !EmptyStageFolder()) {
+        return false;
+    }
+    // The helper waits for this process to end and then swaps the files. It
+    // asks for elevation only when this process could not make the swap's
+    // files itself: an elevation prompt nobody needs is one more chance for
+    // the wrong program to get the administrator's rights.
     ShellStart start;
-    start.verb = L"runas";
+    start.verb = CanCreateFilesIn(ParentPath(selfUpdateTarget)) ? L"open" : L"runas";
     start.file = stagedExecutable;
     start.parameters = BuildSelfReplaceParameters(::GetCurrentProcessId(), stagedExecutable, selfUpdateTarget,
                                                   installFolder, profile.id, restartAfter, pendingReboot);
@@ -70,6 +104,19 @@ bool Installer::LaunchSelfUpdateHelper(bool restartAfter, bool pendingReboot, co
     }
     log->Info(L"Self-update helper launched | " + stagedExecutable);
     return true;
+}
+
+void Installer::DiscardStagedUpdater()
+{
+    const std::wstring stage = ParentPath(stagedExecutable);
+    if (!stagedExecutable.empty() && guard.Contains(stagedExecutable)) {
+        DeleteFileIfPresent(stagedExecutable);
+        if (!DirectoryHasEntries(stage)) {
+            ::RemoveDirectoryW(stage.c_str());
+        }
+    }
+    stagedExecutable.clear();
+    selfUpdateTarget.clear();
 }
 
 } // namespace orv

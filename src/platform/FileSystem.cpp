@@ -238,6 +238,22 @@ std::vector<std::wstring> ListMatchingFiles(const std::wstring& pattern)
     return names;
 }
 
+std::vector<std::wstring> ListFolderEntries(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+    if (!find) {
+        return names;
+    }
+    do {
+        if (!IsDotEntry(entry.cFileName)) {
+            names.push_back(entry.cFileName);
+        }
+    } while (::FindNextFileW(find.Get(), &entry));
+    return names;
+}
+
 bool DeleteMatchingFiles(const std::wstring& pattern)
 {
     bool ok = true;
@@ -262,6 +278,26 @@ bool DirectoryHasEntries(const std::wstring& folder)
             return true;
         }
     } while (::FindNextFileW(find.Get(), &entry));
+    return false;
+}
+
+bool CanCreateFilesIn(const std::wstring& folder)
+{
+    // Only ever a new file: what is already at that name (a probe left by a
+    // killed run, or a link planted there) is removed, never opened, so an
+    // elevated run can never be made to truncate another file through it.
+    const std::wstring probe = JoinPath(folder, kWriteTestFileName);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UniqueFile file(::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE,
+                                      nullptr));
+        if (file) {
+            return true;
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS || !DeleteFileIfPresent(probe)) {
+            return false;
+        }
+    }
     return false;
 }
 

@@ -45,10 +45,16 @@ bool DeleteFileIfPresent(const std::wstring& path);
 bool DeleteTree(const std::wstring& folder);
 // The names of the files (not folders) a wildcard pattern finds.
 std::vector<std::wstring> ListMatchingFiles(const std::wstring& pattern);
+// The names of everything in a folder, files and folders, but "." and "..".
+std::vector<std::wstring> ListFolderEntries(const std::wstring& folder);
 // Deletes every file that a wildcard pattern finds (folders stay); false
 // when one of them could not be deleted.
 bool DeleteMatchingFiles(const std::wstring& pattern);
 bool DirectoryHasEntries(const std::wstring& folder);
+
+// Whether this process may create files in the folder: a probe file
+// (".orvupdaterw7-write-test") is made there and goes again as it is closed.
+bool CanCreateFilesIn(const std::wstring& folder);
 
 bool FilesEqual(const std::wstring& a, const std::wstring& b, const ProgressTick& tick = ProgressTick());
 bool CopyFileVerified(const std::wstring& source, const std::wstring& target, std::wstring& error,

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "install/InstallFolderGuard.h"
 #include "install/Reboot.h"
 #include "log/TraceLog.h"
 #include "manifest/ProductProfile.h"
@@ -70,7 +71,10 @@ void RemoveStagedCopy(const std::wstring& stagedPath, const std::wstring& instal
 {
     DeleteWithRetries(stagedPath, kStageDeleteAttempts);
     const std::wstring stageFolder = ParentPath(stagedPath);
-    if (EqualsNoCase(stageFolder, SelfUpdateStageFolderPath(installFolder))) {
+    // A stage folder swapped for a link would make the sweep delete whatever
+    // it points to.
+    InstallFolderGuard guard(installFolder);
+    if (EqualsNoCase(stageFolder, SelfUpdateStageFolderPath(installFolder)) && guard.Contains(stageFolder)) {
         DeleteMatchingFiles(JoinPath(stageFolder, L"*"));
     }
     if (DirectoryExists(stageFolder) && !DirectoryHasEntries(stageFolder)) {
@@ -162,23 +166,49 @@ void RestoreOldUpdater(const std::wstring& target, const SideFiles& side)
     }
 }
 
-int MoveNewUpdaterIn(const HandOverRun& options, const SideFiles& side, TraceLog& log)
+// The new copy replaces the old executable in one rename. A running image
+// cannot be replaced, only renamed: when the old updater still runs after
+// the wait, it is moved aside over its copy and the new one moves in after
+// it. Only then, for the moment between the two renames, is there no updater
+// under the target's name.
+bool MoveIn(const HandOverRun& options, const SideFiles& side, TraceLog& log)
 {
     // Windows refuses to rename over a read-only file; its copy aside keeps
     // the old attributes for a restore.
     if (FileExists(options.target)) {
         ::SetFileAttributesW(options.target.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
-    const bool moved = MoveReplacing(side.fresh, options.target);
+    if (MoveReplacing(side.fresh, options.target)) {
+        return true;
+    }
+    const DWORD refused = ::GetLastError();
+    if (!FileExists(side.backup) || !MoveReplacing(options.target, side.backup)) {
+        ::SetLastError(refused);
+        return false;
+    }
+    log.Warn(L"Self-update target still in use; old updater moved aside | " + options.target);
+    if (MoveReplacing(side.fresh, options.target)) {
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    MoveReplacing(side.backup, options.target);
+    ::SetLastError(error);
+    return false;
+}
+
+int MoveNewUpdaterIn(const HandOverRun& options, const SideFiles& side, TraceLog& log)
+{
+    const bool moved = MoveIn(options, side, log);
     if (!moved || !FilesEqual(options.source, options.target)) {
         log.Fail(L"Self-update permanent move or verification failed | " + Win32ErrorText(::GetLastError()));
         if (moved) {
             RestoreOldUpdater(options.target, side);
-        } else {
-            // A rename that failed left the target as it was (an old updater
-            // still running holds it): its copy aside is not needed.
+        } else if (FileExists(options.target)) {
+            // The renames left the target as it was: its copy aside is not
+            // needed (and is the only one when the target could not be put back).
             DeleteFileIfPresent(side.backup);
         }
+        DeleteFileIfPresent(side.fresh);
         return kExitSelfReplaceMoveIn;
     }
     log.Info(L"Self-update replacement PASS | Target=" + options.target);
