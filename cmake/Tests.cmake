@@ -46,6 +46,13 @@ foreach(rc IN LISTS ORV_FIXTURE_RCS)
   list(APPEND ORV_TOOL_TARGETS ${name})
 endforeach()
 
+# A DLL named like a system one that leaves a mark when it is loaded: the
+# tests plant it where Windows would look first for a DLL of that name.
+add_library(PlantedDll SHARED ${CMAKE_SOURCE_DIR}/tests/fixtures/PlantedDll.c)
+set_target_properties(PlantedDll PROPERTIES PREFIX "" OUTPUT_NAME version
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures/planted)
+list(APPEND ORV_TOOL_TARGETS PlantedDll)
+
 # A newer updater made from the same library, for the self-update chain: a
 # second version object and its own version resource.
 orv_version_object(orvversion_27005 27.0.0.5)

@@ -14,8 +14,10 @@ export WINEDEBUG=${ORV_WINEDEBUG:--all}
 # Wine keeps its server's socket and lock file below TMPDIR: beside the
 # prefix, they stay out of the shared /tmp and go with the build tree.
 mkdir -p "$prefix.tmp" 2>/dev/null && export TMPDIR=$prefix.tmp
-# No Mono or Gecko installer dialogs while a prefix is created.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installer dialogs while a prefix is created; a test may
+# add its own (ORV_WINEDLLOVERRIDES, "version=n,b" to load a planted DLL
+# the way Windows would).
+export WINEDLLOVERRIDES="mscoree,mshtml=${ORV_WINEDLLOVERRIDES:+;$ORV_WINEDLLOVERRIDES}"
 # Wine takes the proxy from these; tests talk to loopback only.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY ftp_proxy all_proxy ALL_PROXY no_proxy
 WINE=${ORV_WINE:-/usr/lib/wine/wine64}

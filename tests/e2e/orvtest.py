@@ -15,6 +15,8 @@ from pathlib import Path
 BUILD_DIR = Path(os.environ.get("ORV_BUILD_DIR", "."))
 TOOLS_DIR = Path(os.environ.get("ORV_TEST_TOOLS_DIR", BUILD_DIR / "tools"))
 EXE = Path(os.environ.get("ORV_TEST_EXE", BUILD_DIR / "bin" / "OrvUpdaterW7.exe"))
+# A DLL that leaves "<its path>.loaded" beside itself when loaded.
+PLANTED_DLL = Path(os.environ.get("ORV_TEST_FIXTURES_DIR", BUILD_DIR / "fixtures")) / "planted" / "version.dll"
 WINE_RUN = os.environ.get("ORV_WINE_RUN", "")
 PREFIX = os.environ.get("ORV_WINEPREFIX", "")
 SERVERS_FILE = os.environ.get("ORV_TEST_SERVERS_FILE", "")

@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import subprocess
+from pathlib import Path
 
 import pytest
 
@@ -17,9 +18,9 @@ from orvtest import Holder, find, unixpath, winpath
 RECORDER = orvtest.TOOLS_DIR / "LaunchRecorder.exe"
 
 
-def update(site, install, *extra) -> int:
+def update(site, install, *extra, exe=orvtest.EXE) -> int:
     return orvtest.run_updater("/silent", "/autoinstall", "/server:" + site.url, "/installpath:" + winpath(install),
-                               *extra, timeout=300)
+                               *extra, exe=exe, timeout=300)
 
 
 def at(timed, prefix):
@@ -28,7 +29,7 @@ def at(timed, prefix):
     return timed[index][0], timed[index - 1][0]
 
 
-def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(site, install, tmp_path):
+def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(site, install, tmp_path, monkeypatch):
     w = winpath(install)
     orvtest.write_files(install, {"orvMain.ACCDB": "db-main", "orvArchive.mdb": "db-archive", "orvnotes.mdbx": "notes",
                                   "Data/orvSub.mdb": "sub-db", "main.dll": "main-1", "shared.dll": "shared-1",
@@ -41,20 +42,32 @@ def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(
                              "Reports/New.rpt": "new report"}),
         "Extra.zip": ("2.0", {"shared.dll": "shared-3", "OrvUpdater.exe": updater_bytes}),
     })
-    apps = tmp_path / "apps"
-    apps.mkdir()
-    shutil.copyfile(orvtest.TOOLS_DIR / "SuiteLookalike.exe", apps / "orvw_lum.exe")
-    for name in ("kds_lum.exe", "explorer.exe"):
-        shutil.copyfile(orvtest.TOOLS_DIR / "HoldOpen.exe", apps / name)
+    # Suite programs run from the install folder, and one of the same name
+    # from elsewhere. DLLs are planted where Windows looks first, and loaded
+    # native-first as Windows would (Wine's own user32 imports version.dll,
+    # so beside the exe a DLL only we use stands in for it).
+    apps, elsewhere_apps, bin_folder = install / "Bin", tmp_path / "apps", tmp_path / "bin"
+    stage = install / ".orvupdaterw7-selfupdate"
+    planted = [bin_folder / "winhttp.dll", stage / "version.dll"]
+    copies = {apps / "orvw_lum.exe": "SuiteLookalike.exe", apps / "kds_lum.exe": "HoldOpen.exe",
+              elsewhere_apps / "kds_lum.exe": "HoldOpen.exe", elsewhere_apps / "explorer.exe": "HoldOpen.exe",
+              bin_folder / "OrvUpdaterW7.exe": orvtest.EXE, planted[0]: orvtest.PLANTED_DLL,
+              planted[1]: orvtest.PLANTED_DLL}
+    for copy, source in copies.items():
+        copy.parent.mkdir(exist_ok=True)
+        shutil.copyfile(orvtest.TOOLS_DIR / source, copy)
+    monkeypatch.setenv("ORV_WINEDLLOVERRIDES", "version,winhttp=n,b")
     ready, closed = tmp_path / "lum-ready", tmp_path / "lum-closed"
     lum = orvtest.wine_start([apps / "orvw_lum.exe", "/window", winpath(ready), winpath(closed)])
     try:
         orvtest.wait_until(ready.exists, "the suite look-alike's window")
-        with Holder(tmp_path, exe=apps / "kds_lum.exe") as kds, Holder(tmp_path, exe=apps / "explorer.exe") as explorer:
-            assert update(site, install) == 0
+        with Holder(tmp_path, exe=apps / "kds_lum.exe") as kds, Holder(tmp_path, exe=elsewhere_apps / "kds_lum.exe") \
+                as elsewhere, Holder(tmp_path, exe=elsewhere_apps / "explorer.exe") as explorer:
+            assert update(site, install, exe=bin_folder / "OrvUpdaterW7.exe") == 0
             lum.wait(timeout=30)
             kds.proc.wait(timeout=30)
             assert explorer.proc.poll() is None, "a protected program name is never stopped"
+            assert elsewhere.proc.poll() is None, "a same-named program from elsewhere is none of ours"
     finally:
         orvtest.kill_group(lum)
     timed = orvtest.last_run(install, timed=True)
@@ -66,6 +79,8 @@ def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(
     for name in ("orvw_lum.exe", "kds_lum.exe"):
         assert len(find(run, "Process stopped | %s | PID=" % name, "INFO")) == 1
     assert not find(run, "Process stopped | explorer.exe")
+    assert len(find(run, "Process left running; it was not started from the install folder | %s | PID=%d" % (
+        winpath(elsewhere_apps / "kds_lum.exe"), elsewhere.pid), "WARN")) == 2, "looked at before each package"
     stopped, before = at(timed, "Process stopped | kds_lum.exe")
     assert (stopped - before).total_seconds() >= 2.5
 
@@ -103,6 +118,8 @@ def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(
     assert unixpath(staged).read_bytes() == updater_bytes
     assert find(run, "Self-update helper launched | " + staged, "INFO")
     orvtest.wait_until(lambda: orvtest.started(unixpath(staged)), "the helper to start")
+    assert not [dll for dll in planted if Path(str(dll) + ".loaded").exists()], "a planted DLL was loaded"
+    assert not planted[1].exists(), "the helper starts from a stage folder holding nothing else"
     (_, command), = orvtest.started(unixpath(staged))
     args = [a.replace('"', "") for a in re.findall(r'(?:"[^"]*"|\S)+', command)]
     assert args[:2] == [staged, "/selfreplace"] and re.fullmatch(r"/waitpid:\d+", args[2])
@@ -151,6 +168,25 @@ def test_a_held_database_blocks_every_package_and_an_unreadable_file_is_kept(sit
     files = orvtest.tree(install)
     assert (files["main.dll"], files["other.dll"], files["fine.dll"]) == (b"main-2", b"other-1", b"fine")
     assert not orvtest.started(install / "Orvw_Lum.exe"), "/nolaunch never launches"
+
+
+def test_a_link_in_the_install_tree_is_never_written_or_read_through(site, install, tmp_path):
+    """A folder of the tree that a user turned into a link to a place of
+    another account's: nothing there changes, nothing of it is backed up."""
+    w = winpath(install)
+    outside = tmp_path / "elsewhere"
+    orvtest.write_files(outside, {"report.dll": "another account's"})
+    orvtest.write_files(install, {"main.dll": "main-1"})
+    (install / "Reports").symlink_to(outside, target_is_directory=True)
+    orvtest.publish(site.folder, {"Core.zip": ("2.0", {"main.dll": "main-2", "Reports/report.dll": "package",
+                                                       "Reports/new.dll": "package"})})
+    assert update(site, install, "/nolaunch") == 20
+    assert sorted(find(orvtest.last_run(install), "Install target passes through a link; not replaced | ", "FAIL")) == [
+        "Install target passes through a link; not replaced | %s\\Reports\\%s" % (w, name)
+        for name in ("new.dll", "report.dll")]
+    assert orvtest.tree(outside) == {"report.dll": b"another account's"}
+    assert [orvtest.tree(p) for p in install.iterdir() if p.name.startswith("Tarn")] == [{"main.dll": b"main-1"}]
+    assert (install / "main.dll").read_bytes() == b"main-2"
 
 
 @pytest.fixture

@@ -104,10 +104,6 @@ FAILURES = {
     "old exe held past the wait": (lambda setup: {"holder": Holder(setup.folder, setup.target, 0),
                                                   "waitpid": ended_pid(setup.folder)}, 33,
                                    ["Self-update backup move failed | "]),
-    # Read as a running program's file is: it copies, but nothing replaces it.
-    "old exe still running past the wait": (lambda setup: {"holder": Holder(setup.folder, setup.target, 1),
-                                                           "waitpid": ended_pid(setup.folder)}, 34,
-                                            ["Self-update permanent move or verification failed | "]),
     "folder in the exe's place": (lambda setup: setup.target.unlink() or orvtest.write_files(
         setup.target, {"notes.txt": "user data"}) or {}, 34, ["Self-update permanent move or verification failed | "]),
     "staged file is no program": (lambda setup: orvtest.write_files(setup.stage, {"OrvUpdaterW7-4242-3000.exe": "text"})
@@ -133,11 +129,26 @@ def test_failed_replacement_keeps_an_updater(install, case):
     if staged is not None:
         assert source.read_bytes() == staged, "the staged copy is never touched"
     assert not setup.backup.exists()
-    if setup.target.is_dir():  # nothing was moved aside, nothing of the folder lost; the new copy waits
-        assert (setup.target / "notes.txt").read_text() == "user data" and setup.fresh.read_bytes() == staged
+    if setup.target.is_dir():  # nothing was moved aside, nothing of the folder lost
+        assert (setup.target / "notes.txt").read_text() == "user data"
     else:
         assert setup.target.read_bytes() == orvtest.EXE.read_bytes(), "the old updater is back in place"
-        assert setup.fresh.exists() == (code in (32, 34)), "a new copy that could not move in waits"
+    assert setup.fresh.exists() == (code == 32), "no new copy is left (but the folder in its place)"
+
+
+def test_an_old_updater_still_running_past_the_wait_is_moved_aside(install):
+    setup = Install(install)
+    stand_in = setup.stage / "OrvUpdaterW7-4242-2000.exe"
+    shutil.copy(RECORDER, stand_in)
+    # Held as a running program's image is: it may be renamed, not replaced.
+    with Holder(install, setup.target, 5):
+        assert setup.replace(source=stand_in, waitpid=ended_pid(install)) == 0
+        wait_until(lambda: started(setup.target), "the new updater to start")
+        assert setup.backup.read_bytes() == orvtest.EXE.read_bytes(), "the old exe waits for the clean-up run"
+    assert setup.target.read_bytes() == RECORDER.read_bytes() and not setup.fresh.exists()
+    assert_lines(orvtest.last_run(install), ["Self-update target still in use; old updater moved aside | " +
+                                             winpath(setup.target), "Self-update replacement PASS | Target=" +
+                                             winpath(setup.target)])
 
 
 # flags: (application launched, restart requested, what the promotion of the

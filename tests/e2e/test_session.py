@@ -162,6 +162,16 @@ def test_one_updater_at_a_time_but_the_self_test_runs_beside_it(install, tmp_pat
         assert (box["text"], box["icon"]) == ("OrvUpdaterW7 is already running.", "information")
         assert run_updater("/silent", "/checkonly", "/installpath:" + winpath(tmp_path / "elsewhere")) == 0
         assert not (tmp_path / "elsewhere").exists(), "a second instance does nothing"
+        # An elevated copy (from its own folder, the only one it updates)
+        # waits for its starter to let go of the mutex, and runs all the same
+        # when it never does: it looks for a manifest, finds none and says so.
+        elevated = tmp_path / "elevated"
+        elevated.mkdir()
+        shutil.copyfile(orvtest.EXE, elevated / "OrvUpdaterW7.exe")
+        began = time.monotonic()
+        assert run_updater("/silent", "/checkonly", "/elevated", exe=elevated / "OrvUpdaterW7.exe") == 10
+        assert time.monotonic() - began >= 10
+        assert find(last_run(elevated), "Manifest unavailable after all servers and download backends.")
 
         before = set(TEMP.glob("OrvUpdaterW7-selftest-*"))
         selftest_home = tmp_path / "selftest"

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 
 #include "download/Downloader.h"
 #include "log/TraceLog.h"
@@ -243,6 +244,19 @@ TEST_F(DownloadTest, ABrokenOffBodyGoesOnWhereItWasCutAndStartsOverWhenTheServer
         EXPECT_FALSE(FileExists(dest + L".part") || FileExists(dest + L".part.resume")) << c.spec;
         DeleteFileIfPresent(served);
     }
+}
+
+// A try runs on a worker thread: what it throws must reach the caller's
+// thread (and the run's own handlers), not end the process there.
+TEST_F(DownloadTest, WhatATryThrowsReachesTheCallersThread)
+{
+    WriteTestFile(temp / L"pkg.zip", "body");
+    std::wstring url = L"FILE:///" + (temp / L"pkg.zip");
+    std::replace(url.begin(), url.end(), L'\\', L'/');
+    ExpectedFile expected;
+    expected.accept = [](const std::wstring&, std::wstring&) -> bool { throw std::runtime_error("check broke"); };
+    std::vector<DownloadAttempt> attempts;
+    EXPECT_THROW(downloader.Download(url, temp / L"out.zip", attempts, expected), std::runtime_error);
 }
 
 // A close seen once a try is under way lets that try end as the server says,
