@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/FileSystem.h"
 #include "platform/Launch.h"
 #include "support/TestSupport.h"
 
@@ -25,4 +26,23 @@ TEST(LaunchTest, AProcessCreatedAfterThisOneIsNeverTakenForItsStarter)
     EXPECT_FALSE(OpenStartingProcess(started.dwProcessId).Valid());
     EXPECT_TRUE(OpenStartingProcess(::GetCurrentProcessId()).Valid()) << "no younger than itself";
     ::TerminateProcess(younger.Get(), 0);
+}
+
+TEST(LaunchTest, AProgramCanBeStartedWithTheDesktopShellsRights)
+{
+    // Wine gives every process the same token, so only the start itself is
+    // seen here; that the program runs unelevated is a check on Windows.
+    const UniqueHandle shell = DesktopShellToken();
+    ASSERT_TRUE(shell.Valid()) << "no desktop shell found";
+    EXPECT_FALSE(HasRightsBeyondDesktop(shell)) << "one token for all";
+    TempDir dir;
+    const std::wstring program = dir / L"Recorder.exe";
+    ASSERT_TRUE(::CopyFileW(JoinPath(TestEnvPath("ORV_TEST_TOOLS_DIR"), L"LaunchRecorder.exe").c_str(),
+                            program.c_str(), FALSE));
+    unsigned long error = 0;
+    ASSERT_TRUE(StartWithToken(shell, program, dir.Path(), &error)) << error;
+    for (int waited = 0; waited < 200 && ReadTestFile(program + L".launched").empty(); ++waited) {
+        ::Sleep(50);
+    }
+    EXPECT_EQ(ReadTestFile(program + L".launched"), WideToUtf8(dir.Path() + L"|\"" + program + L"\"") + "\n");
 }
