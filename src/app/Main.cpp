@@ -50,7 +50,7 @@ int RunGuarded(const RunOptions& options)
     }
 }
 
-// The DLLs that are not KnownDLLs are delay-loaded (see CMakeLists.txt):
+// The DLLs that are not KnownDLLs are delay-loaded (cmake/DelayLoad.cmake):
 // each is loaded on first use, from the system folder.
 FARPROC WINAPI LoadDelayedDll(unsigned notification, PDelayLoadInfo info)
 {

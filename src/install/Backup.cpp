@@ -82,6 +82,8 @@ bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& resu
         return false;
     }
     const std::wstring backup = JoinPath(backupFolder, relative);
+    // Made first, so the check sees every folder the copy will write into
+    // (a folder that cannot be made fails the copy with its own text).
     CreateDirectories(ParentPath(backup));
     if (!guard.Contains(backup)) {
         result.failedFiles.push_back(path);

@@ -103,14 +103,20 @@ def chain_pids(token: str) -> list:
     return pids
 
 
-def wait_for_chain(token: str, timeout=300):
+def wait_for_chain(token: str, timeout=300, quiet=0.5):
+    """Each process of the chain starts the next before it ends, yet the next
+    can be missing from /proc for a moment while it is made: the chain is
+    over once none of its processes has been seen for `quiet` seconds."""
     deadline = time.monotonic() + timeout
-    while chain_pids(token):
+    last_seen = time.monotonic()
+    while time.monotonic() - last_seen < quiet:
+        if chain_pids(token):
+            last_seen = time.monotonic()
         if time.monotonic() > deadline:
             for pid in chain_pids(token):
                 os.kill(pid, 9)
             raise AssertionError("the hand-over chain did not end within %d s" % timeout)
-        time.sleep(0.1)
+        time.sleep(0.05)
 
 
 def read_journal(path: Path) -> list:
