@@ -54,7 +54,7 @@ bool Installer::BackupDatabases(InstallResult& result)
     return ok;
 }
 
-bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& result)
+bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& result, bool sourceChecked)
 {
     if (!FileExists(path)) {
         return true;
@@ -72,7 +72,7 @@ bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& resu
     }
     // A link would copy another file, maybe one the user may not read, into
     // the backup, which the user can.
-    if (!guard.ContainsOwnContent(path)) {
+    if (!sourceChecked && !guard.ContainsOwnContent(path)) {
         result.failedFiles.push_back(path);
         log->Fail(L"Tarn backup source passes through a link; original will not be replaced | " + path);
         return false;
@@ -85,7 +85,7 @@ bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& resu
     // Made first, so the check sees every folder the copy will write into
     // (a folder that cannot be made fails the copy with its own text).
     CreateDirectories(ParentPath(backup));
-    if (!guard.Contains(backup)) {
+    if (!guard.ContainsFolder(ParentPath(backup))) {
         result.failedFiles.push_back(path);
         log->Fail(L"Tarn backup target passes through a link; original will not be replaced | " + backup);
         return false;

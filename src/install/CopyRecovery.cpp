@@ -75,12 +75,14 @@ void Installer::DeleteLeftSideFiles(const std::wstring& target)
 bool Installer::CopyWithRecovery(const std::wstring& source, const std::wstring& target, InstallResult& result)
 {
     const ProgressTick tick = Tick();
-    if (!guard.Contains(target)) {
+    // Judged as the backup will read it, once for both.
+    bool exists = false;
+    if (!guard.ContainsOwnContent(target, &exists)) {
         result.failedFiles.push_back(target);
         log->Fail(L"Install target passes through a link; not replaced | " + target);
         return false;
     }
-    if (FilesEqual(source, target, tick)) {
+    if (exists && FilesEqual(source, target, tick)) {
         log->Info(L"Install already current | " + target);
         return true;
     }
@@ -89,7 +91,7 @@ bool Installer::CopyWithRecovery(const std::wstring& source, const std::wstring&
         log->Info(L"Install DRYRUN | " + source + L" -> " + target);
         return true;
     }
-    if (!BackupExistingFile(target, result)) {
+    if (exists && !BackupExistingFile(target, result, true)) {
         return false;
     }
     const std::wstring folder = ParentPath(target);
@@ -99,7 +101,7 @@ bool Installer::CopyWithRecovery(const std::wstring& source, const std::wstring&
         return false;
     }
     // The folders just made could have been swapped for a link meanwhile.
-    if (!guard.Contains(folder)) {
+    if (!guard.ContainsFolder(folder)) {
         result.failedFiles.push_back(target);
         log->Fail(L"Install target passes through a link; not replaced | " + target);
         return false;

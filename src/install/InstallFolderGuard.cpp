@@ -35,7 +35,10 @@ Inspection Inspect(const std::wstring& path)
                                                                                      : Found::Unopenable;
         return seen;
     }
-    BY_HANDLE_FILE_INFORMATION information{};
+    // The basic and standard records, not the one-call information, which
+    // Wine takes hundreds of times longer for (it also reads the volume's).
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
     std::vector<wchar_t> buffer(MAX_PATH, L'\0');
     DWORD length = 0;
     // A too small buffer is answered with the size it needs.
@@ -47,13 +50,17 @@ Inspection Inspect(const std::wstring& path)
         }
         buffer.assign(length + 1, L'\0');
     }
-    if (::GetFileInformationByHandle(file.Get(), &information) && length > 0 && length < buffer.size()) {
-        seen.found = Found::Opened;
-        seen.attributes = information.dwFileAttributes;
-        seen.names = information.nNumberOfLinks;
-        seen.realPath = WithoutFinalPathPrefix(std::wstring(buffer.data(), length));
-    } else {
+    if (!::GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof(basic)) ||
+        !::GetFileInformationByHandleEx(file.Get(), FileStandardInfo, &standard, sizeof(standard))) {
         seen.found = Found::Unopenable;
+        return seen;
+    }
+    seen.found = Found::Opened;
+    seen.attributes = basic.FileAttributes;
+    seen.names = standard.NumberOfLinks;
+    // Some file systems (network redirectors, RAM disks) report no real path.
+    if (length > 0 && length < buffer.size()) {
+        seen.realPath = WithoutFinalPathPrefix(std::wstring(buffer.data(), length));
     }
     return seen;
 }
@@ -64,59 +71,70 @@ InstallFolderGuard::InstallFolderGuard(const std::wstring& installFolder) : inst
 {
 }
 
-bool InstallFolderGuard::Contains(const std::wstring& path)
+bool InstallFolderGuard::Contains(const std::wstring& path, bool* exists)
 {
-    return Judge(path, Kind::File);
+    return Judge(path, Kind::File, exists);
 }
 
-bool InstallFolderGuard::ContainsOwnContent(const std::wstring& path)
+bool InstallFolderGuard::ContainsOwnContent(const std::wstring& path, bool* exists)
 {
-    return Judge(path, Kind::BackupSource);
+    return Judge(path, Kind::BackupSource, exists);
+}
+
+bool InstallFolderGuard::ContainsFolder(const std::wstring& folder)
+{
+    return Judge(folder, Kind::Folder);
 }
 
 // Resolved once, when first needed (the run may have made the folder first).
-bool InstallFolderGuard::RealRootKnown()
+bool InstallFolderGuard::RootOpened()
 {
-    if (realRoot_.empty()) {
+    if (!rootOpened_) {
         const Inspection root = Inspect(installFolder_);
-        if (root.found == Found::Opened) {
-            realRoot_ = root.realPath;
-        }
+        rootOpened_ = root.found == Found::Opened;
+        realRoot_ = root.realPath;
     }
-    return !realRoot_.empty();
+    return rootOpened_;
 }
 
-bool InstallFolderGuard::Judge(const std::wstring& path, Kind kind)
+bool InstallFolderGuard::Judge(const std::wstring& path, Kind kind, bool* exists)
 {
+    if (exists != nullptr) {
+        *exists = true;
+    }
     const std::wstring relative = RelativeToInstallFolder(path, installFolder_);
     if (relative.empty()) {
         // The install folder itself, whatever it is, is where the run was
         // sent; anything else outside it never is.
         return EqualsNoCase(StripTrailingSeparators(path), StripTrailingSeparators(installFolder_));
     }
-    if (!RealRootKnown()) {
+    if (!RootOpened()) {
         return false;
     }
     const std::wstring key = LowerAscii(StripTrailingSeparators(path));
-    if (kind == Kind::Folder) {
-        const auto known = folders_.find(key);
-        if (known != folders_.end()) {
-            return known->second;
-        }
+    const auto known = folders_.find(key);
+    if (kind == Kind::Folder && known != folders_.end()) {
+        return known->second;
     }
     const Inspection seen = Inspect(path);
-    bool contained = false;
     if (seen.found == Found::Missing) {
+        if (exists != nullptr) {
+            *exists = false;
+        }
         // Nothing there yet: only the folders above can lead elsewhere.
         return Judge(ParentPath(path), Kind::Folder);
     }
-    if (seen.found == Found::Opened) {
-        contained = !(seen.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                    !(kind == Kind::BackupSource && seen.names > 1) && IsRealPathAt(seen.realPath, realRoot_, relative);
+    const bool ownContent = !(kind == Kind::BackupSource && seen.names > 1);
+    bool contained = false;
+    if (!realRoot_.empty() && !seen.realPath.empty()) {
+        contained = ownContent && !(seen.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                    IsRealPathAt(seen.realPath, realRoot_, relative);
     } else {
-        // It exists but cannot even be opened for its attributes: the
-        // reparse mark and the folders above are all that can be judged.
-        contained = !IsReparsePoint(path) && Judge(ParentPath(path), Kind::Folder);
+        // A volume that reports no real paths, or a file that cannot even be
+        // opened for its attributes: the reparse marks of it and of every
+        // folder above are what can be judged.
+        contained = ownContent && !(seen.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !IsReparsePoint(path) &&
+                    Judge(ParentPath(path), Kind::Folder);
     }
     if (kind == Kind::Folder) {
         folders_[key] = contained;

@@ -20,21 +20,28 @@ public:
     // Whether what is done at path stays inside the install folder: the path
     // lies below it, and neither it nor a folder above it up to the install
     // folder is or passes through a link. A path that does not exist yet is
-    // judged by its nearest existing folder.
-    bool Contains(const std::wstring& path);
+    // judged by its nearest existing folder. exists, when given, tells
+    // whether the check found anything at path (so the caller need not look
+    // again: under Wine a name that is not there costs a scan of its folder).
+    bool Contains(const std::wstring& path, bool* exists = nullptr);
 
     // The same for a file whose content is copied into a backup; a file with
     // more than one name counts as a link too, since its content is also
     // another name's, maybe outside the install folder.
-    bool ContainsOwnContent(const std::wstring& path);
+    bool ContainsOwnContent(const std::wstring& path, bool* exists = nullptr);
+
+    // The same for a folder, judged once per run.
+    bool ContainsFolder(const std::wstring& folder);
 
 private:
     enum class Kind { Folder, File, BackupSource };
-    bool Judge(const std::wstring& path, Kind kind);
-    bool RealRootKnown();
+    bool Judge(const std::wstring& path, Kind kind, bool* exists = nullptr);
+    bool RootOpened();
 
     std::wstring installFolder_;
+    // Empty on a volume that reports no real paths.
     std::wstring realRoot_;
+    bool rootOpened_ = false;
     // Verdicts on folders, kept for the run: a file's own check resolves the
     // folders above it anyway, so these only stand in for files not made yet.
     std::map<std::wstring, bool> folders_;

@@ -76,7 +76,8 @@ private:
     void DeleteLeftSideFiles(const std::wstring& target);
     bool ScheduleAtReboot(const std::wstring& source, const std::wstring& target, InstallResult& result);
     void StageSelfUpdate(const std::wstring& incoming, const std::wstring& installed, InstallResult& result);
-    bool BackupExistingFile(const std::wstring& path, InstallResult& result);
+    // sourceChecked: the guard has just judged path as a backup source.
+    bool BackupExistingFile(const std::wstring& path, InstallResult& result, bool sourceChecked = false);
     bool BackupDatabases(InstallResult& result);
     bool EnsureBackupFolder();
     bool EmptyStageFolder();

@@ -24,12 +24,12 @@ bool Installer::ScheduleAtReboot(const std::wstring& source, const std::wstring&
     }
     const std::wstring staged = JoinPath(stage, MakeProcessTickStamp() + L"-" + FileNamePart(target));
     // Windows renames at the next start through whatever the paths name
-    // then; both are checked now, the last moment the updater has.
-    for (const std::wstring& path : {staged, target}) {
-        if (!guard.Contains(path)) {
-            log->Fail(L"Restart staging passes through a link; not scheduled | " + path);
-            return false;
-        }
+    // then; both are checked now, the last moment the updater has (the
+    // target by its own real path once more).
+    const std::wstring* refused = !guard.ContainsFolder(stage) ? &stage : !guard.Contains(target) ? &target : nullptr;
+    if (refused != nullptr) {
+        log->Fail(L"Restart staging passes through a link; not scheduled | " + *refused);
+        return false;
     }
     std::wstring error;
     if (!CopyFileVerified(source, staged, error, Tick())) {

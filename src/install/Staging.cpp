@@ -36,7 +36,7 @@ void Installer::StageSelfUpdate(const std::wstring& incoming, const std::wstring
         return;
     }
     const std::wstring staged = JoinPath(stage, StagedExecutableName(::GetCurrentProcessId(), ::GetTickCount()));
-    if (!guard.Contains(staged)) {
+    if (!guard.ContainsFolder(stage)) {
         log->Fail(L"Self-update stage passes through a link; not staged | " + stage);
         return;
     }

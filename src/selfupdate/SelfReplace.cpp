@@ -74,7 +74,7 @@ void RemoveStagedCopy(const std::wstring& stagedPath, const std::wstring& instal
     // A stage folder swapped for a link would make the sweep delete whatever
     // it points to.
     InstallFolderGuard guard(installFolder);
-    if (EqualsNoCase(stageFolder, SelfUpdateStageFolderPath(installFolder)) && guard.Contains(stageFolder)) {
+    if (EqualsNoCase(stageFolder, SelfUpdateStageFolderPath(installFolder)) && guard.ContainsFolder(stageFolder)) {
         DeleteMatchingFiles(JoinPath(stageFolder, L"*"));
     }
     if (DirectoryExists(stageFolder) && !DirectoryHasEntries(stageFolder)) {
