@@ -170,6 +170,24 @@ def test_a_held_database_blocks_every_package_and_an_unreadable_file_is_kept(sit
     assert not orvtest.started(install / "Orvw_Lum.exe"), "/nolaunch never launches"
 
 
+def test_a_helper_that_cannot_start_leaves_its_package_recorded_and_nothing_staged(site, install, tmp_path):
+    """A file in the stage folder that cannot be removed keeps the helper
+    from starting: the package's files are installed all the same, so the
+    state records it and no staged copy is left to hold the state back."""
+    w = winpath(install)
+    orvtest.write_files(install, {".orvupdaterw7-selfupdate/held.dat": "planted"})
+    orvtest.publish(site.folder, {"Extra.zip": ("2.0", {"extra.dll": "extra", "OrvUpdater.exe": RECORDER.read_bytes()})})
+    with Holder(tmp_path, install / ".orvupdaterw7-selfupdate" / "held.dat", 0):
+        assert update(site, install, "/nolaunch") == 0
+    run = orvtest.last_run(install)
+    assert find(run, "Self-update stage holds a file that cannot be removed; helper not started | %s\\"
+                     ".orvupdaterw7-selfupdate\\held.dat" % w, "FAIL")
+    assert orvtest.read_state(install / "updater-w7.xml") == {"Extra.zip": "2.0"}
+    assert not (install / "pending-updater-w7.xml").exists()
+    assert [p.name for p in (install / ".orvupdaterw7-selfupdate").iterdir()] == ["held.dat"]
+    assert (install / "extra.dll").read_bytes() == b"extra" and not (install / "OrvUpdater.exe").exists()
+
+
 def test_a_link_in_the_install_tree_is_never_written_or_read_through(site, install, tmp_path):
     """A folder of the tree that a user turned into a link to a place of
     another account's: nothing there changes, nothing of it is backed up."""
