@@ -63,7 +63,7 @@ def winpath(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def fetch(spec):
+def fetch(cuts):
     """One download through the relay: seconds, bytes nginx sent, resumed lines, exact copy."""
     target = os.path.join(out, "copy.bin")
     for path in (target, TRACE):
@@ -73,7 +73,7 @@ def fetch(spec):
     logged = os.path.getsize(nginx_log)
     report = os.path.join(out, "report.txt")
     with open(report, "w") as f:
-        subprocess.call([wine_run, prefix, tool, fault + "cut/%s/big-64m.bin" % spec, winpath(target)], stdout=f,
+        subprocess.call([wine_run, prefix, tool, fault + "cut/%s/big-64m.bin" % cuts, winpath(target)], stdout=f,
                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
     with open(report) as f:
         fields = dict(item.split("=", 1) for item in f.read().split() if "=" in item)
@@ -92,8 +92,8 @@ fetch("0")  # warm-up: page cache, nginx, the prefix
 cut, whole = [], []
 for r in range(rounds):
     pair = [("8388608", cut), ("0", whole)]
-    for spec, samples in pair if r % 2 == 0 else reversed(pair):
-        samples.append(fetch(spec))
+    for cuts, samples in pair if r % 2 == 0 else reversed(pair):
+        samples.append(fetch(cuts))
     print("round %d: cut every 8 MiB %.2fs (%d resumed, %.3fx sent), unbroken %.2fs" % (
         r + 1, cut[-1]["seconds"], cut[-1]["resumed"], cut[-1]["sent"] / SIZE, whole[-1]["seconds"]), file=sys.stderr)
 ok = all(s["exact"] and s["resumed"] == 7 for s in cut) and all(s["exact"] for s in whole)

@@ -253,17 +253,17 @@ class FaultHandler(socketserver.BaseRequestHandler):
             self.request.sendall(bytes(65536))
 
     def route_cut(self, head, query):
-        # "/cut/SPEC/SITE/NAME": nginx's SITE/NAME, asked with this request's
+        # "/cut/PLAN/SITE/NAME": nginx's SITE/NAME, asked with this request's
         # Range and If-Range and relayed, each answer cut after the byte
-        # count SPEC starts with (0: never) by closing the connection. In
-        # SPEC, "-reset" cuts with a reset instead (once the client's system
+        # count PLAN starts with (0: never) by closing the connection. In
+        # PLAN, "-reset" cuts with a reset instead (once the client's system
         # has taken what was sent: a reset drops what it holds unread),
         # "-once" cuts only the first answer of the file, "-norange" keeps
         # Range from nginx (a server that ignores it), and "-hold" holds the
         # answer at gate SITE instead of cutting it. After a cut, a waiting
         # SITE/NAME.next takes the file's place (a new version).
-        spec, _, name = self.path[len("/cut/"):].partition("/")
-        words = spec.split("-")
+        plan, _, name = self.path[len("/cut/"):].partition("/")
+        words = plan.split("-")
         with GATES_LOCK:
             cuts = CUTS.get(name, 0)
         limit = int(words[0]) if int(words[0]) and not ("once" in words and cuts) else None

@@ -207,7 +207,7 @@ TEST_F(DownloadTest, ABrokenOffBodyGoesOnWhereItWasCutAndStartsOverWhenTheServer
         everyPiece.push_back(offset);
     }
     const struct {
-        const wchar_t* spec;
+        const wchar_t* cuts;
         bool changes; // a new version takes the file's place after the first cut
         const wchar_t* tries;
         std::vector<uint64_t> offsets;
@@ -221,7 +221,7 @@ TEST_F(DownloadTest, ABrokenOffBodyGoesOnWhereItWasCutAndStartsOverWhenTheServer
     };
     for (const auto& c : cases) {
         // A file of its own per case: the relay counts the cuts of each.
-        const std::wstring name = L"resume-" + std::to_wstring(::GetTickCount()) + L"-" + c.spec + L".bin";
+        const std::wstring name = L"resume-" + std::to_wstring(::GetTickCount()) + L"-" + c.cuts + L".bin";
         const std::wstring served = JoinPath(Server("docroot"), name);
         WriteTestFile(served, blob);
         const std::string wanted = c.changes ? blob + "!" : blob;
@@ -232,16 +232,16 @@ TEST_F(DownloadTest, ABrokenOffBodyGoesOnWhereItWasCutAndStartsOverWhenTheServer
             DeleteFileIfPresent(served + L".next");
         }
         const ExpectedFile expected{true, wanted.size(), LowerHex(digest.data(), digest.size()), {}};
-        const std::wstring url = Server("fault") + L"cut/" + c.spec + L"/" + name;
+        const std::wstring url = Server("fault") + L"cut/" + c.cuts + L"/" + name;
         const std::wstring dest = temp / name;
         std::vector<DownloadAttempt> attempts;
         EXPECT_TRUE(downloader.Download(url, dest, attempts, expected)) << Tries(attempts);
         EXPECT_TRUE(std::regex_match(Tries(attempts), std::wregex(c.tries))) << Tries(attempts);
-        EXPECT_TRUE(ReadTestFile(dest) == wanted) << c.spec;
+        EXPECT_TRUE(ReadTestFile(dest) == wanted) << c.cuts;
         const std::vector<uint64_t> offsets = ResumedOffsets(log.path, url);
         const bool fromWhatItGot = c.offsets.empty() && offsets.size() == 1 && offsets[0] > 0 && offsets[0] <= kMiB;
-        EXPECT_TRUE(fromWhatItGot || offsets == c.offsets) << c.spec << L" went on " << offsets.size() << L" times";
-        EXPECT_FALSE(FileExists(dest + L".part") || FileExists(dest + L".part.resume")) << c.spec;
+        EXPECT_TRUE(fromWhatItGot || offsets == c.offsets) << c.cuts << L" went on " << offsets.size() << L" times";
+        EXPECT_FALSE(FileExists(dest + L".part") || FileExists(dest + L".part.resume")) << c.cuts;
         DeleteFileIfPresent(served);
     }
 }
