@@ -47,7 +47,8 @@ ProgressTick PumpOf(ProgressWindow& window)
 // What this phase adds to the session's objects.
 struct PackageRun {
     explicit PackageRun(Session& s)
-        : installer(s.options.installPath, s.log, s.window, s.options.dryRun), pendingPackages(s.localPackages)
+        : installer(s.options.installPath, s.log, s.window, s.options.dryRun, s.profile),
+          pendingPackages(s.localPackages)
     {
     }
 
@@ -200,6 +201,9 @@ void InstallPackages(Session& s, PackageRun& run)
     s.window.SetOverallProgress(static_cast<int32_t>(count), static_cast<int32_t>(count));
 }
 
+// The RunOnce value is in already: the installer registers it before the
+// first copy waits for the restart, so the update is finished after the
+// restart even when this document cannot be written.
 void RecordPendingState(Session& s, PackageRun& run)
 {
     if (!run.anyRebootPending && run.handOverPackages.empty()) {
@@ -209,10 +213,6 @@ void RecordPendingState(Session& s, PackageRun& run)
     if (!WriteStateFile(PendingStateFilePath(s.options.installPath), run.pendingPackages, error)) {
         s.log.Fail(L"Pending updater-w7.xml write failed | " + error);
         run.failures.push_back(kPendingStateFileName + std::wstring(L" (write failed)"));
-        return;
-    }
-    if (run.anyRebootPending) {
-        RegisterRunOnce(s.options.installPath, s.profile, s.log);
     }
 }
 

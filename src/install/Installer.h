@@ -30,7 +30,10 @@ struct InstallResult {
 
 class Installer {
 public:
-    Installer(const std::wstring& installFolder, TraceLog& log, ProgressWindow& progress, bool dryRun);
+    // The profile names the product the RunOnce value finishes after a
+    // restart; it outlives the installer.
+    Installer(const std::wstring& installFolder, TraceLog& log, ProgressWindow& progress, bool dryRun,
+              const ProductProfile& profile);
     Installer(const Installer&) = delete;
     Installer& operator=(const Installer&) = delete;
 
@@ -56,6 +59,9 @@ private:
     TraceLog* log;
     ProgressWindow* progress;
     bool dryRun;
+    const ProductProfile* profile;
+    // Set once the RunOnce value is in, before the first copy waits for a restart.
+    bool finishAfterRestartRegistered = false;
     // Filled by a successful staging of the updater's own executable.
     std::wstring stagedExecutable;
     std::wstring selfUpdateTarget;

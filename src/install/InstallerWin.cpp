@@ -10,8 +10,10 @@
 
 namespace orv {
 
-Installer::Installer(const std::wstring& installFolder, TraceLog& log, ProgressWindow& progress, bool dryRun)
-    : installFolder(installFolder), guard(installFolder), log(&log), progress(&progress), dryRun(dryRun)
+Installer::Installer(const std::wstring& installFolder, TraceLog& log, ProgressWindow& progress, bool dryRun,
+                     const ProductProfile& profile)
+    : installFolder(installFolder), guard(installFolder), log(&log), progress(&progress), dryRun(dryRun),
+      profile(&profile)
 {
 }
 

@@ -36,11 +36,7 @@ def install(tmp_path):
 
 @pytest.fixture
 def registry():
-    """Clears our RunOnce value and the delayed moves (a later wineserver start
-    would carry them out) before and after; gives a reader of registry values."""
-    def clear():
-        orvtest.wine(["reg", "delete", orvtest.SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f"])
-        orvtest.wine(["reg", "delete", orvtest.RUN_ONCE, "/v", "OrvUpdaterW7Finish", "/f"])
-    clear()
+    """Clears the RunOnce value and the delayed moves before and after; gives a reader of registry values."""
+    orvtest.clear_reboot_registry()
     yield orvtest.registry_value
-    clear()
+    orvtest.clear_reboot_registry()

@@ -216,6 +216,17 @@ def started(program) -> list:
     return [tuple(line.split("|", 1)) for line in lines]
 
 
+def clear_reboot_registry():
+    """Clears our RunOnce value and the delayed moves (a later wineserver start would carry them out)."""
+    wine(["reg", "delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f"])
+    wine(["reg", "delete", RUN_ONCE, "/v", "OrvUpdaterW7Finish", "/f"])
+
+
+def split_command(command) -> list:
+    """A command line split as Windows splits it (no escaped quotes inside)."""
+    return [t.replace('"', "") for t in re.findall(r'(?:[^\s"]|"[^"]*")+', command)]
+
+
 def registry_value(key, name):
     """The data of a registry value as `reg query` shows it, or None."""
     for line in wine(["reg", "query", key, "/v", name]).stdout.splitlines():

@@ -56,7 +56,7 @@ def test_locked_files_wait_for_the_restart_and_the_next_logon_finishes(site, ins
             "RunOnce registered for pending reboot completion | " + command]
         assert registry(orvtest.RUN_ONCE, "OrvUpdaterW7Finish") == command
         # What the logon will start, split as Windows splits it.
-        program, *args = [t.replace('"', "") for t in re.findall(r'(?:[^\s"]|"[^"]*")+', command)]
+        program, *args = orvtest.split_command(command)
         assert program == winpath(exe)
         renames = registry(orvtest.SESSION_MANAGER, "PendingFileRenameOperations")
         assert all(name in renames for name in FILES)

@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
-"""Crash safety, proven: a real three-package update (database files, a file
-that two packages replace, a read-only target, the updater's own executable
-in a package) is counted once, step by step, at every call that changes the
-disk, across the whole hand-over chain. Then, for each step N, the update is
-ended abruptly at N, run again the way a user would run it, and the
-installation is checked after the crash and after the recovery run.
-
-Tries steps 1, 1+K, 1+2K, ... with K from ORV_FAULTS_EVERY (default 10; 1:
-all). Prints one VIOLATION line per broken invariant and ends with
-RESULT faults points=<steps tried> violations=<n>."""
+# Crash safety, proven: a real three-package update (database files, a file
+# that two packages replace, a read-only target, the updater's own executable
+# in a package) is counted once, step by step, at every call that changes the
+# disk or the registry or starts a program, across the whole hand-over chain.
+# Then, for each step N, the update is ended abruptly at N, run again the way
+# a user would run it, and the installation is checked after the crash and
+# after the recovery run. The same is done along the reboot path (a file in
+# use is replaced at the restart, which the user accepts; the restart and the
+# logon's RunOnce command follow), a second time during the recovery run
+# itself (double faults), and with a write torn in half by the crash.
+#
+# ORV_FAULTS_FULL=1 (./run faults) tries the densities of FULL, otherwise
+# those of SAMPLE. Prints one VIOLATION line per broken invariant and ends with
+# RESULT faults points=<n> reboot_points=<n> double_points=<n> torn_points=<n> violations=<n>.
 import hashlib
 import os
 import re
@@ -24,57 +28,81 @@ from orvtest import winpath  # noqa: E402
 NEXT_EXE = Path(os.environ.get("ORV_TEST_EXE_NEXT", orvtest.BUILD_DIR / "bin" / "OrvUpdaterW7_27005.exe"))
 EXE_NAME = "OrvUpdaterW7.exe"
 SIDE_FILE = re.compile(r"\.orv-new-\d+$|\.selfupdate-(new|backup)$|\.part$|\.new$|^\.orvupdaterw7-write-test$")
+REBOOT_STAGE, SELF_STAGE = ".orvw7-reboot-pending", ".orvupdaterw7-selfupdate"
 # What an update leaves only while it is under way.
-UNFINISHED = (".orvupdaterw7-selfupdate", ".orvw7-reboot-pending", "pending-updater-w7.xml")
+UNFINISHED = (SELF_STAGE, REBOOT_STAGE, "pending-updater-w7.xml")
+RUN_ONCE_VALUE = "OrvUpdaterW7Finish"
+# Every how many steps each sweep tries: a step of the update, of the reboot
+# cycle, a first crash that gets a second one, the second crash within the
+# recovery run, a write torn in half. The hand-over chain's steps all get a
+# second crash in FULL, every tenth in SAMPLE.
+FULL = dict(points=1, reboot=1, double_first=10, double_chain=1, double_second=10, torn=1)
+SAMPLE = dict(points=10, reboot=30, double_first=200, double_chain=10, double_second=40, torn=25)
 
-# The installation before the update: {relative path: bytes}.
-OLD = {
-    "OrvCore.dll": b"core 1.0", "Shared.dll": b"shared 1.0", "Settings.cfg": b"settings 1.0",
-    "Data/orvcore.dat": b"data 1.0", "OrvReports.dll": b"reports 1.0", "orvMain.accdb": b"the customer's database",
-    "orvArchive.mdb": b"the customer's archive", EXE_NAME: orvtest.EXE.read_bytes(),
-}
-READ_ONLY = "Settings.cfg"
-# The packages in manifest order: name -> (old version, new version, files).
+# Each package's versions in manifest order, the installed one first: {name: [(version, {path: bytes})]}.
 PACKAGES = {
-    "OrvCore.zip": ("1.0", "2.0", {"OrvCore.dll": b"core 2.0", "Shared.dll": b"shared from core 2.0",
-                                   "Settings.cfg": b"settings 2.0", "Data/orvcore.dat": b"data 2.0"}),
-    "OrvReports.zip": ("1.0", "2.0", {"OrvReports.dll": b"reports 2.0", "Shared.dll": b"shared from reports 2.0",
-                                      "Reports/Monthly/new.txt": b"a new template"}),
-    "OrvUpdater.zip": ("27.0.0.4", "27.0.0.5", {EXE_NAME: NEXT_EXE.read_bytes()}),
+    "OrvCore.zip": [("1.0", {"OrvCore.dll": b"core 1.0", "Shared.dll": b"shared 1.0", "Settings.cfg": b"settings 1.0",
+                             "Data/orvcore.dat": b"data 1.0"}),
+                    ("2.0", {"OrvCore.dll": b"core 2.0", "Shared.dll": b"shared from core 2.0",
+                             "Settings.cfg": b"settings 2.0", "Data/orvcore.dat": b"data 2.0"})],
+    "OrvReports.zip": [("1.0", {"OrvReports.dll": b"reports 1.0"}),
+                       ("2.0", {"OrvReports.dll": b"reports 2.0", "Shared.dll": b"shared from reports 2.0",
+                                "Reports/Monthly/new.txt": b"a new template"})],
+    "OrvUpdater.zip": [("27.0.0.4", {EXE_NAME: orvtest.EXE.read_bytes()}), ("27.0.0.5", {EXE_NAME: NEXT_EXE.read_bytes()})],
 }
-FINAL = dict(OLD, **{path: data for _, _, files in PACKAGES.values() for path, data in files.items()})
+USER = {"orvMain.accdb": b"the customer's database", "orvArchive.mdb": b"the customer's archive"}
+READ_ONLY = "Settings.cfg"
+# In use by a program the updater may not stop: its new copy waits for the restart.
+HELD = "OrvReports.dll"
+
+
+def merged(packages: dict, which: int, user: dict) -> dict:
+    """The files of one version of every package (0: the installed, -1: the newest), in manifest order."""
+    files = dict(user)
+    for versions in packages.values():
+        files.update(versions[which][1])
+    return files
 
 
 class Scenario:
-    def __init__(self, work: Path, site_folder: Path, site_url: str):
-        self.work = work
-        self.template = work / "template"
-        self.args = ["/silent", "/autoinstall", "/server:" + site_url]
-        self.selftests = {}
-        orvtest.write_manifest(site_folder / "updater.xml", {n: p[1] for n, p in PACKAGES.items()})
-        for name, (_, _, files) in PACKAGES.items():
-            orvtest.make_zip(site_folder / name, files)
-        orvtest.write_files(self.template, OLD)
-        orvtest.write_manifest(self.template / "updater-w7.xml", {n: p[0] for n, p in PACKAGES.items()})
+    """An installation, the packages that update it and how the updater is run."""
 
-    def fresh(self, name) -> Path:
+    def __init__(self, work: Path, packages=PACKAGES, user=USER, args=(), exe=orvtest.EXE):
+        self.work, self.packages, self.user, self.args = work, packages, user, list(args)
+        self.read_only = READ_ONLY if packages is PACKAGES else None
+        self.template = work / "template"
+        self.selftests = {}
+        orvtest.write_files(self.template, dict(merged(packages, 0, user), **{EXE_NAME: exe.read_bytes()}))
+        orvtest.write_manifest(self.template / "updater-w7.xml", {n: v[0][0] for n, v in packages.items()})
+
+    def publish(self, folder: Path, which=-1):
+        for name, versions in self.packages.items():
+            orvtest.make_zip(folder / name, versions[which][1])
+        orvtest.write_manifest(folder / "updater.xml", {n: v[which][0] for n, v in self.packages.items()})
+
+    def fresh(self, name, like=None) -> Path:
         folder = self.work / name
         shutil.rmtree(folder, ignore_errors=True)
-        shutil.copytree(self.template, folder)
-        (folder / READ_ONLY).chmod(0o444)
+        shutil.copytree(like or self.template, folder)
+        if like is None and self.read_only:
+            (folder / self.read_only).chmod(0o444)
         return folder
 
-    def run(self, install: Path, journal: Path, at=0):
-        """One run of the installed updater with its whole hand-over chain;
-        ends when no process of the chain is left."""
-        journal.unlink(missing_ok=True)
-        os.environ.update(ORV_FAULT_JOURNAL=winpath(journal), ORV_FAULT_AT=str(at))
+    def run(self, install: Path, journal: Path, at=0, args=None, torn=False, keep=False) -> int:
+        """One run of the installed updater with its whole hand-over chain, counted
+        in journal (continued when keep); ends when no process of the chain is left."""
+        if not keep:
+            journal.unlink(missing_ok=True)
+        env = dict(ORV_FAULT_JOURNAL=winpath(journal), ORV_FAULT_AT=str(at), **({"ORV_FAULT_TORN": "1"} if torn else {}))
+        os.environ.update(env)
         try:
-            proc = orvtest.wine_start([install / EXE_NAME] + self.args)
-            proc.wait(timeout=300)
+            proc = orvtest.wine_start([install / EXE_NAME] + (self.args if args is None else args))
+            proc.wait(timeout=600)
             wait_for_chain(winpath(journal))
+            return proc.returncode
         finally:
-            del os.environ["ORV_FAULT_JOURNAL"], os.environ["ORV_FAULT_AT"]
+            for name in env:
+                del os.environ[name]
 
     def passes_selftest(self, exe: Path) -> bool:
         """Whether the executable starts and passes its self-test; asked once
@@ -120,49 +148,128 @@ def wait_for_chain(token: str, timeout=300, quiet=0.5):
 
 
 def read_journal(path: Path) -> list:
-    """The steps of a journal: (step, pid, call, what, killed)."""
+    """The steps of a journal: (step, pid, call, what, how it ended the process or "")."""
     lines = path.read_bytes()[16:].decode("utf-8", "replace").splitlines() if path.exists() else []
-    return [(int(step), int(pid), call, what, mark == ["KILLED"])
-            for step, pid, call, what, *mark in (line.split("\t") for line in lines)]
+    return [(int(step), int(pid), call, what, "".join(mark)) for step, pid, call, what, *mark in
+            (line.split("\t") for line in lines)]
 
 
-def files_of(install: Path) -> dict:
-    return {p: (install / p).read_bytes() if (install / p).is_file() else None for p in FINAL}
+def killed(journal: Path) -> list:
+    return [s for s in read_journal(journal) if s[4]]
+
+
+class Plain:
+    """An update that crashed is simply run again."""
+    name = "points"
+
+    @staticmethod
+    def update(scenario, install, journal, at=0, torn=False):
+        scenario.run(install, journal, at, torn=torn)
+
+    @staticmethod
+    def recover(scenario, install, journal, at=0):
+        scenario.run(install, journal, at)
+
+
+class Reboot:
+    """HELD is in use during the update and the user accepts the restart; the
+    restart and the logon follow. After a crash, the machine restarts and the
+    user runs the updater again."""
+    name = "reboot_points"
+
+    @staticmethod
+    def update(scenario, install, journal, at=0, torn=False):
+        with orvtest.Holder(scenario.work, install / HELD, 1):
+            boxes = orvtest.BoxAnswerer(scenario.work, "yes", "ORV Update - Restart Required", timeout_ms=600000)
+            scenario.run(install, journal, at, [a for a in scenario.args if a != "/silent"], torn=torn)
+            orvtest.kill_group(boxes.proc)
+        if not killed(journal):
+            logon(scenario, install, journal, at)
+
+    @staticmethod
+    def recover(scenario, install, journal, at=0):
+        journal.unlink(missing_ok=True)
+        logon(scenario, install, journal, at)
+        if not killed(journal):
+            scenario.run(install, journal, at, keep=True)
+
+
+def logon(scenario, install, journal, at):
+    """The restart carries out the delayed moves; at the logon Windows deletes
+    the RunOnce value and runs its command."""
+    orvtest.wine(["wineboot", "-r"])
+    command = orvtest.registry_value(orvtest.RUN_ONCE, RUN_ONCE_VALUE)
+    if command:
+        orvtest.wine(["reg", "delete", orvtest.RUN_ONCE, "/v", RUN_ONCE_VALUE, "/f"])
+        program, *args = orvtest.split_command(command)
+        assert orvtest.unixpath(program) == install / EXE_NAME, command
+        scenario.run(install, journal, at, args, keep=True)
+
+
+def files_of(scenario: Scenario, install: Path) -> dict:
+    paths = set(scenario.user) | {p for versions in scenario.packages.values() for _, f in versions for p in f}
+    return {p: (install / p).read_bytes() if (install / p).is_file() else None for p in paths}
+
+
+def has_entries(folder: Path) -> bool:
+    return folder.is_dir() and any(folder.iterdir())
 
 
 def broken_invariants(scenario: Scenario, install: Path) -> list:
-    """What is wrong with an installation at any moment: a file that is
-    neither old nor new, a state claim whose files are not in place, a
-    replaced file without its backup, an updater that does not start."""
+    """What is wrong with an installation at any moment: a file that is none of
+    its versions, a state claim whose files are not in place, a replaced file
+    without its backup, a replacement waiting for the restart that no RunOnce
+    value will finish, an updater that does not start."""
     found = []
-    now = files_of(install)
+    now = files_of(scenario, install)
+    before = merged(scenario.packages, 0, scenario.user)
     backups = [p for p in install.iterdir() if p.is_dir() and p.name.startswith("Tarn")]
+    carried = {p: {f[p] for versions in scenario.packages.values() for _, f in versions if p in f} for p in now}
     for path, data in now.items():
-        allowed = {OLD.get(path), FINAL[path]} | {f[path] for _, _, f in PACKAGES.values() if path in f}
-        if data not in allowed:
-            found.append("%s is neither its old nor a new version" % path)
-        elif path in OLD and data != OLD[path] and not any(
-                (b / path).is_file() and (b / path).read_bytes() == OLD[path] for b in backups):
+        if data not in carried[path] | {before.get(path)} - ({None} if path in scenario.user else set()):
+            found.append("%s is none of its versions" % path)
+        elif path in before and data != before[path] and not any(
+                (b / path).is_file() and (b / path).read_bytes() == before[path] for b in backups):
             found.append("%s was replaced but has no backup" % path)
-    try:
-        state = orvtest.read_state(install / "updater-w7.xml")
-    except (OSError, UnicodeDecodeError):
-        return found + ["updater-w7.xml is missing or unreadable"]
-    for index, (name, (old, new, files)) in enumerate(PACKAGES.items()):
-        # Once a package is in, each of its files holds its bytes or those of a later package that carries it.
-        later = [f for _, _, f in list(PACKAGES.values())[index:]]
-        if state.get(name) not in (old, new):
-            found.append("updater-w7.xml claims %s %s" % (name, state.get(name)))
-        elif state[name] == new and any(now[p] not in {f[p] for f in later if p in f} for p in files):
-            found.append("updater-w7.xml claims %s %s before its files are in place" % (name, new))
+    # The pending document counts once it would be promoted: nothing waits in the stage folders.
+    documents = ["updater-w7.xml"] + ["pending-updater-w7.xml"] * (
+        not has_entries(install / REBOOT_STAGE) and not has_entries(install / SELF_STAGE))
+    for document in documents:
+        try:
+            state = orvtest.read_state(install / document)
+        except (OSError, UnicodeDecodeError):
+            if document == documents[0] or (install / document).exists():
+                found.append("%s is missing or unreadable" % document)
+            continue
+        found += ["%s %s" % (document, claim) for claim in false_claims(scenario, state, now)]
+    if has_entries(install / REBOOT_STAGE) and not orvtest.registry_value(orvtest.RUN_ONCE, RUN_ONCE_VALUE):
+        found.append("a replacement waits for the restart, but no RunOnce value will finish it")
     if not scenario.passes_selftest(install / EXE_NAME):
         found.append("the installed updater does not start and pass /selftest")
     return found
 
 
-def leftovers(install: Path) -> list:
+def false_claims(scenario: Scenario, state: dict, now: dict) -> list:
+    """The claims of a state document that run ahead of the files: once a
+    version is claimed, each of its files holds that version's bytes, a later
+    version's, or those of a later package that carries it."""
+    found = []
+    names = list(scenario.packages)
+    for index, (name, versions) in enumerate(scenario.packages.items()):
+        claimed = [i for i, (version, _) in enumerate(versions) if version == state.get(name)]
+        if not claimed:
+            found.append("claims %s %s" % (name, state.get(name)))
+            continue
+        later = [f for _, f in versions[claimed[0]:]] + [f for n in names[index + 1:] for _, f in scenario.packages[n]]
+        if any(now[p] not in {f[p] for f in later if p in f} for p in versions[claimed[0]][1]):
+            found.append("claims %s %s before its files are in place" % (name, state[name]))
+    return found
+
+
+def leftovers(install: Path, registry=False) -> list:
     found = [str(p.relative_to(install)) for p in install.rglob("*") if p.is_file() and SIDE_FILE.search(p.name)]
-    return found + [name for name in UNFINISHED if (install / name).exists()]
+    found += [name for name in UNFINISHED if (install / name).exists()]
+    return found + (["the RunOnce value"] if registry and orvtest.registry_value(orvtest.RUN_ONCE, RUN_ONCE_VALUE) else [])
 
 
 def comparable(install: Path) -> dict:
@@ -171,26 +278,80 @@ def comparable(install: Path) -> dict:
             if path != orvtest.TRACE and not path.startswith("Tarn")}
 
 
-def try_point(scenario: Scenario, step: int, reference: dict, counted: tuple) -> list:
-    install = scenario.fresh("point")
-    journal = scenario.work / "journal-point.txt"
-    scenario.run(install, journal, at=step)
-    killed = [s for s in read_journal(journal) if s[4]]
-    if not killed:
-        print("NOT REACHED step=%d %s %s" % (step, counted[2], counted[3]), flush=True)
-        return []
-    where = "step=%d call=%s %s" % (step, killed[0][2], killed[0][3])
+def finished(scenario, install, reference, registry=True) -> list:
+    """What is wrong once an update has run its course."""
+    left = leftovers(install, registry)
+    now = comparable(install)
+    return broken_invariants(scenario, install) + ["%s survived" % p for p in left] + [
+        "%s differs from the fully updated installation" % p for p in sorted(set(now) | set(reference))
+        if now.get(p) != reference.get(p) and not p.startswith(tuple(left))]
+
+
+def try_point(scenario, path, step, reference, torn=False, second=None, keep=False) -> tuple:
+    """Ends path's update at step (its write torn in half when torn) or, with
+    second, the recovery run from the crash that keep saved, at that step of
+    its own; checks, recovers, checks. Returns the number of violations and
+    the recovery's steps."""
+    crashed = scenario.work / "crashed"
+    install = scenario.fresh("point", like=crashed if second else None)
+    journal, recovery = scenario.work / "journal-point.txt", scenario.work / "journal-recovery.txt"
+    if second:
+        path.recover(scenario, install, journal, second)
+    else:
+        path.update(scenario, install, journal, step, torn)
+    ends = killed(journal)
+    if not ends:
+        print("NOT REACHED %s step=%s/%s" % (path.name, step, second), flush=True)
+        return 0, []
     found = ["after the crash: " + v for v in broken_invariants(scenario, install)]
-    if (install / EXE_NAME).is_file():
-        scenario.run(install, scenario.work / "journal-recovery.txt")
-        found += ["after the recovery run: " + v for v in broken_invariants(scenario, install)]
-        left = leftovers(install)
-        found += ["%s survived the recovery run" % p for p in left]
-        now = comparable(install)
-        found += ["after the recovery run %s differs from the fully updated installation" % p
-                  for p in sorted(set(now) | set(reference))
-                  if now.get(p) != reference.get(p) and not p.startswith(tuple(left))]
-    return ["VIOLATION %s: %s" % (where, v) for v in found]
+    found += ["the write was not torn"] * (torn and ends[0][4] != "TORN")
+    if keep:
+        shutil.rmtree(crashed, ignore_errors=True)
+        shutil.copytree(install, crashed)
+    path.recover(scenario, install, recovery)
+    found += ["after recovery: " + v for v in finished(scenario, install, reference, path is Reboot)]
+    for violation in found:
+        print("VIOLATION %s step=%s%s call=%s %s %s: %s" % (path.name, step, "/%d" % second if second else "",
+                                                           ends[0][2], ends[0][3], ends[0][4], violation), flush=True)
+    return len(found), read_journal(recovery)
+
+
+def sweep(scenario, density, counts) -> int:
+    """The reference runs of both paths and their sweeps; returns the number of violations."""
+    violations = 0
+    reference = None
+    for path in (Plain, Reboot):
+        install = scenario.fresh("reference-" + path.name)
+        path.update(scenario, install, scenario.work / "journal-count.txt")
+        steps = read_journal(scenario.work / "journal-count.txt")
+        print("%s: counted %d steps" % (path.name, len(steps)), flush=True)
+        # The uninterrupted update must itself be sound and complete, and both paths end alike.
+        reference = reference or comparable(install)
+        problems = finished(scenario, install, reference, True) + ["no steps counted"] * (not steps)
+        problems += ["%s is not its final version" % p for p, data in files_of(scenario, install).items()
+                     if data != merged(scenario.packages, -1, scenario.user).get(p)]
+        if orvtest.read_state(install / "updater-w7.xml") != {n: v[-1][0] for n, v in scenario.packages.items()}:
+            problems.append("updater-w7.xml does not record every package's newest version")
+        for problem in problems:
+            print("VIOLATION uninterrupted %s: %s" % (path.name, problem), flush=True)
+        violations += len(problems)
+        chain = sorted(s[0] for s in steps if s[1] != steps[0][1])
+        doubled = set(range(1, len(steps) + 1, density["double_first"])) | set(chain[::density["double_chain"]])
+        doubled = doubled if path is Plain else set()
+        for step in sorted(set(range(1, len(steps) + 1, density[path.name.split("_")[0]])) | doubled):
+            found, recovery = try_point(scenario, path, step, reference, keep=step in doubled)
+            violations += found
+            counts[path.name] += 1
+            every = density["double_second"]
+            seconds = range(1 + step % every, len(recovery) + 1, every) if step in doubled else []
+            for second in seconds:
+                violations += try_point(scenario, path, step, reference, second=second)[0]
+            counts["double_points"] += len(seconds)
+        torn = [s[0] for s in steps if s[2] == "WriteFile"][::density["torn"]] if path is Plain else []
+        for step in torn:
+            violations += try_point(scenario, path, step, reference, torn=True)[0]
+        counts["torn_points"] += len(torn)
+    return violations
 
 
 def main():
@@ -199,30 +360,17 @@ def main():
     shutil.rmtree(site_folder, ignore_errors=True)
     work = Path(os.environ.get("TMPDIR", "/tmp")) / "orv-faults"
     shutil.rmtree(work, ignore_errors=True)
-    scenario = Scenario(work, site_folder, endpoints["http"] + "faults/")
+    scenario = Scenario(work, args=["/silent", "/autoinstall", "/server:" + endpoints["http"] + "faults/"])
+    scenario.publish(site_folder)
+    counts = dict(points=0, reboot_points=0, double_points=0, torn_points=0)
+    orvtest.clear_reboot_registry()
     try:
-        install = scenario.fresh("reference")
-        scenario.run(install, work / "journal-count.txt")
-        steps = read_journal(work / "journal-count.txt")
-        reference = comparable(install)
-        # The uninterrupted update must itself be sound and complete.
-        problems = broken_invariants(scenario, install) + ["%s survived" % p for p in leftovers(install)]
-        problems += ["%s is not its final version" % p for p, d in files_of(install).items() if d != FINAL[p]]
-        if orvtest.read_state(install / "updater-w7.xml") != {n: p[1] for n, p in PACKAGES.items()}:
-            problems.append("updater-w7.xml does not record every package's new version")
-        for problem in problems:
-            print("VIOLATION uninterrupted update: " + problem)
-        print("counted %d steps" % len(steps), flush=True)
-        violations = len(problems)
-        points = range(1, len(steps) + 1, max(int(os.environ.get("ORV_FAULTS_EVERY", "10")), 1))
-        for step in points:
-            for line in try_point(scenario, step, reference, steps[step - 1]):
-                print(line, flush=True)
-                violations += 1
-        print("RESULT faults points=%d violations=%d" % (len(points), violations))
-        return 1 if violations or not steps else 0
+        violations = sweep(scenario, FULL if os.environ.get("ORV_FAULTS_FULL") == "1" else SAMPLE, counts)
+        print("RESULT faults %s violations=%d" % (" ".join("%s=%d" % c for c in counts.items()), violations))
+        return 1 if violations else 0
     finally:
         shutil.rmtree(site_folder, ignore_errors=True)
+        orvtest.clear_reboot_registry()
 
 
 if __name__ == "__main__":

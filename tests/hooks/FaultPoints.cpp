@@ -1,13 +1,17 @@
 // Linked only into the test programs: when the fault sweep asks for it through the environment, every call of this
-// program that changes the disk is counted in a journal shared by the whole
-// hand-over chain, and the process ends abruptly at the chosen step, as a
-// power cut or a killed process would end it. The product code stays as it
-// is: the counting wrappers are put into this executable's own import table.
+// program that changes the disk or the registry, or starts a program, is
+// counted in a journal shared by the whole hand-over chain, and the process
+// ends abruptly at the chosen step, as a power cut or a killed process would
+// end it; asked for a torn write, a write ending there puts half its bytes
+// down first. The product code stays as it is: the counting wrappers are put
+// into this executable's own import table.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "platform/FileSystem.h"
@@ -24,29 +28,18 @@ constexpr UINT kFaultExitCode = 77;
 constexpr DWORD kWriteAccess = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
 
 // The system's functions; the import table's own entries replace these
-// defaults when the wrappers go in.
-struct Originals {
-    decltype(&::CreateFileW) createFile;
-    decltype(&::WriteFile) writeFile;
-    decltype(&::FlushFileBuffers) flush;
-    decltype(&::MoveFileExW) move;
-    decltype(&::CopyFileExW) copy;
-    decltype(&::DeleteFileW) deleteFile;
-    decltype(&::CreateDirectoryW) createFolder;
-    decltype(&::RemoveDirectoryW) removeFolder;
-    decltype(&::SetFileAttributesW) attributes;
-    decltype(&::SetEndOfFile) endOfFile;
-};
-Originals real{&::CreateFileW, &::WriteFile,        &::FlushFileBuffers, &::MoveFileExW,
-               &::CopyFileExW, &::DeleteFileW,      &::CreateDirectoryW, &::RemoveDirectoryW,
-               &::SetFileAttributesW, &::SetEndOfFile};
+// defaults when the wrappers go in (the other wrappers' below).
+auto realCreateFileW = &::CreateFileW;
+auto realWriteFile = &::WriteFile;
+auto realMoveFileExW = &::MoveFileExW;
 
 // Journal: a 16-byte decimal step counter, then one line per step:
 // step, process id, call, what it touched; a step that ends the process is
-// marked. All processes of one run share it under a named mutex.
+// marked KILLED (TORN when half a write went down first). All processes of one run share it under a named mutex.
 UniqueFile journal;
 UniqueHandle journalLock;
 unsigned long long faultAt = 0;
+bool tornWrites = false;
 
 std::wstring PathOfHandle(HANDLE file)
 {
@@ -61,11 +54,12 @@ void WriteAt(LONGLONG offset, DWORD method, const std::string& bytes)
     at.QuadPart = offset;
     DWORD written = 0;
     ::SetFilePointerEx(journal.Get(), at, nullptr, method);
-    real.writeFile(journal.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    realWriteFile(journal.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-// Counts one step; at the chosen one the process ends before the call runs.
-void Step(const wchar_t* call, const std::wstring& what)
+// Counts one step; at the chosen one the process ends before the call runs,
+// or, for a torn write, once `tear` has written part of it.
+void Step(const wchar_t* call, const std::wstring& what, const std::function<void()>& tear = nullptr)
 {
     ::WaitForSingleObject(journalLock.Get(), INFINITE);
     char header[17] = {};
@@ -75,19 +69,23 @@ void Step(const wchar_t* call, const std::wstring& what)
     ::ReadFile(journal.Get(), header, 16, &read, nullptr);
     const unsigned long long step = std::strtoull(header, nullptr, 10) + 1;
     const bool fire = step == faultAt;
+    const bool torn = fire && tornWrites && tear;
     char counter[17] = {};
     std::snprintf(counter, sizeof(counter), "%015llu\n", step);
     WriteAt(0, FILE_BEGIN, counter);
     WriteAt(0, FILE_END,
             std::to_string(step) + "\t" + std::to_string(::GetCurrentProcessId()) + "\t" + WideToUtf8(call) +
-                "\t" + WideToUtf8(what) + (fire ? "\tKILLED\n" : "\n"));
+                "\t" + WideToUtf8(what) + (torn ? "\tTORN\n" : fire ? "\tKILLED\n" : "\n"));
     ::ReleaseMutex(journalLock.Get());
+    if (torn) {
+        tear();
+    }
     if (fire) {
         ::TerminateProcess(::GetCurrentProcess(), kFaultExitCode);
     }
 }
 
-HANDLE WINAPI CountedCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+HANDLE WINAPI CountedCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                 DWORD disposition, DWORD flags, HANDLE model)
 {
     // Opening for reading changes nothing; creating, truncating or opening
@@ -95,64 +93,49 @@ HANDLE WINAPI CountedCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECUR
     if ((access & kWriteAccess) != 0 || disposition != OPEN_EXISTING) {
         Step(L"CreateFileW", path);
     }
-    return real.createFile(path, access, share, security, disposition, flags, model);
+    return realCreateFileW(path, access, share, security, disposition, flags, model);
 }
 
 BOOL WINAPI CountedWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    Step(L"WriteFile", PathOfHandle(file));
-    return real.writeFile(file, data, size, written, overlapped);
+    Step(L"WriteFile", PathOfHandle(file), [&] {
+        DWORD half = 0;
+        realWriteFile(file, data, size / 2, &half, nullptr);
+    });
+    return realWriteFile(file, data, size, written, overlapped);
 }
 
-BOOL WINAPI CountedFlush(HANDLE file)
-{
-    Step(L"FlushFileBuffers", PathOfHandle(file));
-    return real.flush(file);
-}
-
-BOOL WINAPI CountedMove(LPCWSTR from, LPCWSTR to, DWORD flags)
+BOOL WINAPI CountedMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
 {
     Step((flags & MOVEFILE_DELAY_UNTIL_REBOOT) ? L"MoveFileExW(delayed)" : L"MoveFileExW",
          std::wstring(from) + L" -> " + (to ? to : L"(delete)"));
-    return real.move(from, to, flags);
+    return realMoveFileExW(from, to, flags);
 }
 
-BOOL WINAPI CountedCopy(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE routine, LPVOID data, LPBOOL cancel,
-                        DWORD flags)
-{
-    Step(L"CopyFileExW", std::wstring(from) + L" -> " + to);
-    return real.copy(from, to, routine, data, cancel, flags);
-}
-
-BOOL WINAPI CountedDelete(LPCWSTR path)
-{
-    Step(L"DeleteFileW", path);
-    return real.deleteFile(path);
-}
-
-BOOL WINAPI CountedCreateFolder(LPCWSTR path, LPSECURITY_ATTRIBUTES security)
-{
-    Step(L"CreateDirectoryW", path);
-    return real.createFolder(path, security);
-}
-
-BOOL WINAPI CountedRemoveFolder(LPCWSTR path)
-{
-    Step(L"RemoveDirectoryW", path);
-    return real.removeFolder(path);
-}
-
-BOOL WINAPI CountedAttributes(LPCWSTR path, DWORD attributes)
-{
-    Step(L"SetFileAttributesW", path);
-    return real.attributes(path, attributes);
-}
-
-BOOL WINAPI CountedEndOfFile(HANDLE file)
-{
-    Step(L"SetEndOfFile", PathOfHandle(file));
-    return real.endOfFile(file);
-}
+// The wrappers that count every call: the system's function, the wrapper
+// that counts the step (the call and what it touches) and then calls it.
+#define ORV_COUNTED(name, result, params, args, what)                                                                  \
+    auto real##name = &::name;                                                                                         \
+    result WINAPI Counted##name params                                                                                 \
+    {                                                                                                                  \
+        Step(L## #name, what);                                                                                         \
+        return real##name args;                                                                                        \
+    }
+ORV_COUNTED(FlushFileBuffers, BOOL, (HANDLE file), (file), PathOfHandle(file))
+ORV_COUNTED(SetEndOfFile, BOOL, (HANDLE file), (file), PathOfHandle(file))
+ORV_COUNTED(DeleteFileW, BOOL, (LPCWSTR path), (path), path)
+ORV_COUNTED(RemoveDirectoryW, BOOL, (LPCWSTR path), (path), path)
+ORV_COUNTED(CreateDirectoryW, BOOL, (LPCWSTR path, LPSECURITY_ATTRIBUTES security), (path, security), path)
+ORV_COUNTED(SetFileAttributesW, BOOL, (LPCWSTR path, DWORD attributes), (path, attributes), path)
+ORV_COUNTED(CopyFileExW, BOOL,
+            (LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE routine, LPVOID data, LPBOOL cancel, DWORD flags),
+            (from, to, routine, data, cancel, flags), std::wstring(from) + L" -> " + to)
+ORV_COUNTED(RegSetValueExW, LSTATUS,
+            (HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size),
+            (key, name, reserved, type, data, size), name ? name : L"(default)")
+ORV_COUNTED(RegDeleteValueW, LSTATUS, (HKEY key, LPCWSTR name), (key, name), name ? name : L"(default)")
+ORV_COUNTED(ShellExecuteExW, BOOL, (SHELLEXECUTEINFOW * info), (info),
+            std::wstring(info->lpFile) + L" " + (info->lpParameters ? info->lpParameters : L""))
 
 struct Hook {
     const char* name;
@@ -160,17 +143,12 @@ struct Hook {
     void* original; // where the wrapper finds the system's function
 };
 
+#define ORV_HOOK(name) {#name, reinterpret_cast<void*>(&Counted##name), &real##name}
 const Hook hooks[] = {
-    {"CreateFileW", reinterpret_cast<void*>(&CountedCreateFile), &real.createFile},
-    {"WriteFile", reinterpret_cast<void*>(&CountedWriteFile), &real.writeFile},
-    {"FlushFileBuffers", reinterpret_cast<void*>(&CountedFlush), &real.flush},
-    {"MoveFileExW", reinterpret_cast<void*>(&CountedMove), &real.move},
-    {"CopyFileExW", reinterpret_cast<void*>(&CountedCopy), &real.copy},
-    {"DeleteFileW", reinterpret_cast<void*>(&CountedDelete), &real.deleteFile},
-    {"CreateDirectoryW", reinterpret_cast<void*>(&CountedCreateFolder), &real.createFolder},
-    {"RemoveDirectoryW", reinterpret_cast<void*>(&CountedRemoveFolder), &real.removeFolder},
-    {"SetFileAttributesW", reinterpret_cast<void*>(&CountedAttributes), &real.attributes},
-    {"SetEndOfFile", reinterpret_cast<void*>(&CountedEndOfFile), &real.endOfFile},
+    ORV_HOOK(CreateFileW),    ORV_HOOK(WriteFile),          ORV_HOOK(FlushFileBuffers), ORV_HOOK(MoveFileExW),
+    ORV_HOOK(CopyFileExW),    ORV_HOOK(DeleteFileW),        ORV_HOOK(CreateDirectoryW), ORV_HOOK(RemoveDirectoryW),
+    ORV_HOOK(SetEndOfFile),   ORV_HOOK(SetFileAttributesW), ORV_HOOK(RegSetValueExW),   ORV_HOOK(RegDeleteValueW),
+    ORV_HOOK(ShellExecuteExW),
 };
 
 void PatchSlot(ULONG_PTR* slot, const Hook& hook)
@@ -182,8 +160,8 @@ void PatchSlot(ULONG_PTR* slot, const Hook& hook)
     ::VirtualProtect(slot, sizeof(*slot), previous, &previous);
 }
 
-// Points every kernel32 import of this executable that changes the disk at
-// its counting wrapper, keeping the address the loader bound there.
+// Points every import of this executable that is one of the counted calls
+// at its counting wrapper, keeping the address the loader bound there.
 void PatchImports()
 {
     auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
@@ -191,9 +169,6 @@ void PatchImports()
     const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); dll->Name; ++dll) {
-        if (_stricmp(reinterpret_cast<char*>(base + dll->Name), "kernel32.dll") != 0) {
-            continue;
-        }
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
         auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
         for (; names->u1.AddressOfData != 0; ++names, ++slots) {
@@ -220,8 +195,9 @@ void ArmFaultPoints()
     }
     const wchar_t* at = _wgetenv(L"ORV_FAULT_AT");
     faultAt = at != nullptr ? std::wcstoull(at, nullptr, 10) : 0;
+    tornWrites = _wgetenv(L"ORV_FAULT_TORN") != nullptr;
     journalLock.Reset(::CreateMutexW(nullptr, FALSE, L"Local\\OrvUpdaterW7-FaultJournal"));
-    journal.Reset(real.createFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    journal.Reset(realCreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (journal && journalLock) {
         PatchImports();

@@ -23,6 +23,7 @@ import contextlib
 import fcntl
 import glob
 import os
+import re
 import select
 import shutil
 import signal
@@ -157,8 +158,10 @@ def stop_process(proc):
 # Fault server: one request per connection, every answer ends it
 
 GATES = {}
-# How many answers of each file the relay has cut.
+# How many answers the relay has broken, by SPEC and file.
 CUTS = {}
+# How long "-stall" pauses an answer.
+STALL_SECONDS = 5
 GATES_LOCK = threading.Lock()
 
 
@@ -258,17 +261,21 @@ class FaultHandler(socketserver.BaseRequestHandler):
         # count PLAN starts with (0: never) by closing the connection. In
         # PLAN, "-reset" cuts with a reset instead (once the client's system
         # has taken what was sent: a reset drops what it holds unread),
-        # "-once" cuts only the first answer of the file, "-norange" keeps
-        # Range from nginx (a server that ignores it), and "-hold" holds the
-        # answer at gate SITE instead of cutting it. After a cut, a waiting
-        # SITE/NAME.next takes the file's place (a new version).
+        # "-short" makes that many bytes the whole answer, as announced (a
+        # server with a truncated copy; it ignores Range), "-flip" inverts the
+        # byte there, "-stall" pauses there for STALL_SECONDS and "-hold"
+        # until gate SITE opens (these three go on with the rest), "-norange"
+        # keeps Range from nginx (a server that ignores it), and "-once"
+        # breaks only the first answer of this PLAN and file; other words
+        # are left alone (a caller may mark a PLAN as its own). After a cut, a
+        # waiting SITE/NAME.next takes the file's place (a new version).
         plan, _, name = self.path[len("/cut/"):].partition("/")
         words = plan.split("-")
         with GATES_LOCK:
-            cuts = CUTS.get(name, 0)
-        limit = int(words[0]) if int(words[0]) and not ("once" in words and cuts) else None
-        passed = [] if "norange" in words else [line for line in head.decode("latin-1").split("\r\n")[1:]
-                                                 if line.lower().startswith(("range:", "if-range:"))]
+            cuts = CUTS.get(self.path, 0)
+        at = int(words[0]) if int(words[0]) and not ("once" in words and cuts) else None
+        passed = [] if "norange" in words or "short" in words else [
+            line for line in head.decode("latin-1").split("\r\n")[1:] if line.lower().startswith(("range:", "if-range:"))]
         upstream = socket.socket()
         # A small window: nginx sends little more than the relay passes on.
         upstream.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
@@ -283,15 +290,22 @@ class FaultHandler(socketserver.BaseRequestHandler):
                     return
                 answer += piece
             top, body = answer.split(b"\r\n\r\n", 1)
+            length = re.search(rb"(?im)^content-length: *(\d+)", top)
+            if "short" in words and at is not None and length and int(length.group(1)) > at:
+                top = top[:length.start(1)] + b"%d" % at + top[length.end(1):]
             self.request.sendall(top + b"\r\n\r\n")
-            if self.relay(upstream, body, limit):
-                return
-            if "hold" in words:
-                hold_at(name.split("/")[0])
-                self.relay(upstream, b"", None)
+            body = self.relay(upstream, body, at)
+            if body is None:
                 return
             with GATES_LOCK:
-                CUTS[name] = cuts + 1
+                CUTS[self.path] = cuts + 1
+            if {"hold", "stall", "flip"} & set(words):
+                if "hold" in words:
+                    hold_at(name.split("/")[0])
+                time.sleep(STALL_SECONDS if "stall" in words else 0)
+                body = body or upstream.recv(65536)
+                self.relay(upstream, bytes([body[0] ^ 0xFF]) + body[1:] if "flip" in words and body else body, None)
+                return
         waiting = os.path.join(self.server.docroot, name + ".next")
         if os.path.exists(waiting):
             os.replace(waiting, os.path.join(self.server.docroot, name))
@@ -304,16 +318,17 @@ class FaultHandler(socketserver.BaseRequestHandler):
         self.request.close()
 
     def relay(self, upstream, body, limit):
-        """Passes the body on up to limit bytes (None: all); true when it ended first."""
+        """Passes the body on up to limit bytes (None: all); returns what it
+        has not passed on yet, or None when the answer ended first."""
         sent = 0
         while limit is None or sent < limit:
             room = 65536 if limit is None else min(65536, limit - sent)
             piece, body = (body[:room], body[room:]) if body else (upstream.recv(room), b"")
             if not piece:
-                return True
+                return None
             self.request.sendall(piece)
             sent += len(piece)
-        return False
+        return body
 
     def route_flood(self, head, query):
         # "/flood/SITE/NAME": as "/endless/", after any file (a manifest too).
