@@ -36,8 +36,8 @@ RUN_ONCE_VALUE = "OrvUpdaterW7Finish"
 # cycle, a first crash that gets a second one, the second crash within the
 # recovery run, a write torn in half. The hand-over chain's steps all get a
 # second crash in FULL, every tenth in SAMPLE.
-FULL = dict(points=1, reboot=1, double_first=10, double_chain=1, double_second=10, torn=1)
-SAMPLE = dict(points=10, reboot=30, double_first=200, double_chain=10, double_second=40, torn=25)
+FULL = dict(points=1, reboot=1, double_first=10, double_chain=1, double_second=20, torn=2)
+SAMPLE = dict(points=10, reboot=40, double_first=400, double_chain=16, double_second=80, torn=40)
 
 # Each package's versions in manifest order, the installed one first: {name: [(version, {path: bytes})]}.
 PACKAGES = {

@@ -68,9 +68,9 @@ def main():
             code = scenario.run(install, journal, at, ["/silent", "/autoinstall", "/nolaunch",
                                                        "/server:%scut/%s/soak/" % (endpoints["fault"], spec)])
             ended = faults.killed(journal)
-            steps[due] = steps[due] if ended else len(faults.read_journal(journal))
             problems = faults.broken_invariants(scenario, install)
             if not ended:
+                steps[due] = len(faults.read_journal(journal))
                 state = orvtest.read_state(install / "updater-w7.xml")
                 problems += ["exit code %d" % code] * (code not in (0, 20))
                 problems += ["ended in 0 with %s" % state] * (code == 0 and state != newest)

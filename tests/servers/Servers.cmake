@@ -8,7 +8,7 @@ set(ORV_TEST_SERVERS_SCRIPT ${CMAKE_SOURCE_DIR}/tests/servers/testservers.py)
 set(ORV_TEST_BUILTIN_PORT "" CACHE STRING "Port of the test build's built-in update hosts")
 # They live as long as the longest test may (the whole fault sweep), unless ctest ends first.
 add_test(NAME servers.start COMMAND ${ORV_PYTHON} ${ORV_TEST_SERVERS_SCRIPT} start --dir ${ORV_TEST_SERVERS_DIR}
-  --builtin-port=${ORV_TEST_BUILTIN_PORT} --lifetime 14400)
+  --builtin-port=${ORV_TEST_BUILTIN_PORT} --lifetime 21600)
 add_test(NAME servers.stop COMMAND ${ORV_PYTHON} ${ORV_TEST_SERVERS_SCRIPT} stop --dir ${ORV_TEST_SERVERS_DIR})
 set_tests_properties(servers.start PROPERTIES FIXTURES_SETUP orv_servers TIMEOUT 180)
 set_tests_properties(servers.stop PROPERTIES FIXTURES_CLEANUP orv_servers TIMEOUT 120)
