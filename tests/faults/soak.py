@@ -15,7 +15,6 @@ import os
 import random
 import re
 import shutil
-import subprocess
 import sys
 from pathlib import Path
 
@@ -23,7 +22,6 @@ import faults
 import orvtest
 
 SIGNED = Path(os.environ["ORV_TEST_EXE_SIGNED"])
-SIGN_TOOL = Path(os.environ["ORV_TEST_SOURCE_DIR"]) / "tools" / "sign_manifest.py"
 RUNS = int(os.environ.get("ORV_SOAK_RUNS", "10"))
 SEED = int(os.environ.get("ORV_SOAK_SEED", "25"))
 BLOCK = 10
@@ -57,14 +55,12 @@ def main():
             if run % BLOCK == 0:
                 for name in names:
                     scenario.packages[name].append(version(name, run // BLOCK + 2))
-                scenario.publish(site)
-                subprocess.run([sys.executable, SIGN_TOOL, site, os.environ["ORV_TEST_SIGNING_KEY"], "--serial",
-                                str(run // BLOCK + 1)], check=True, capture_output=True)
+                orvtest.publish_signed(site, {n: v[-1] for n, v in scenario.packages.items()})
                 needed += sum((site / name).stat().st_size for name in names)
             newest = {n: v[-1][0] for n, v in scenario.packages.items()}
             due = sum(orvtest.read_state(install / "updater-w7.xml").get(n) != v for n, v in newest.items())
             spec = "%d%s%s-r%d" % (rng.randrange(4096, 60000), rng.choice(BREAKS), rng.choice(["", "-once"]), run)
-            at = rng.randint(1, steps.get(due, 100)) if run % 5 == 0 else 0
+            at = rng.randint(1, max(steps.get(due, 100), 1)) if run % 5 == 0 else 0
             code = scenario.run(install, journal, at, ["/silent", "/autoinstall", "/nolaunch",
                                                        "/server:%scut/%s/soak/" % (endpoints["fault"], spec)])
             ended = faults.killed(journal)
