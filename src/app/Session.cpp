@@ -51,6 +51,7 @@ int RunSession(const RunOptions& options)
     // A hand-over cut off after its swap left the old executable's backup
     // and the staged copies behind; they go before the pending state is judged.
     TidyFinishedSelfUpdate(options.installPath);
+    TidyRebootStage(options.installPath, session.log);
     // A pending state document whose reboot work is done becomes the local
     // state before the finish-only run and every later kind of run reads it.
     PromotePendingManifest(options.installPath, session.log);

@@ -104,4 +104,24 @@ std::wstring ProcessTickStamp(uint32_t processId, uint32_t tick)
     return std::to_wstring(processId) + L"-" + std::to_wstring(tick);
 }
 
+bool IsMovedAtRestart(const std::wstring& stagedName, const std::vector<std::wstring>& pendingMovePaths)
+{
+    return std::any_of(pendingMovePaths.begin(), pendingMovePaths.end(),
+                       [&](const std::wstring& path) { return EqualsNoCase(FileNamePart(path), stagedName); });
+}
+
+std::vector<std::wstring> SplitMultiString(const std::wstring& block)
+{
+    std::vector<std::wstring> strings;
+    size_t start = 0;
+    while (start < block.size()) {
+        const size_t end = std::min(block.find(L'\0', start), block.size());
+        if (end > start) {
+            strings.push_back(block.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return strings;
+}
+
 } // namespace orv

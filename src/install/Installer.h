@@ -150,4 +150,13 @@ std::wstring StagedExecutableName(uint32_t processId, uint32_t tick);
 // "<pid>-<tick>": makes the names of staged copies unique per run and call.
 std::wstring ProcessTickStamp(uint32_t processId, uint32_t tick);
 
+// Whether the copy of this name in the reboot stage folder is one of the
+// moves Windows will make at the next start, given every path of its list
+// of pending moves (the names are unique, so the name alone decides).
+bool IsMovedAtRestart(const std::wstring& stagedName, const std::vector<std::wstring>& pendingMovePaths);
+
+// The strings of a registry multi-string block, empty ones left out (a
+// pending delete has an empty target).
+std::vector<std::wstring> SplitMultiString(const std::wstring& block);
+
 } // namespace orv

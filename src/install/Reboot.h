@@ -11,6 +11,11 @@ struct ProductProfile;
 // Process id and tick count, "pid-tick", both decimal.
 std::wstring MakeProcessTickStamp();
 
+// Removes the copies in the reboot stage folder that Windows will never
+// move, and with them the pending state that counted on them, then the
+// folder once it is empty.
+void TidyRebootStage(const std::wstring& installFolder, TraceLog& log);
+
 // Moves "pending-updater-w7.xml" over "updater-w7.xml" once the reboot
 // stage folder is empty.
 void PromotePendingManifest(const std::wstring& installFolder, TraceLog& log);

@@ -6,6 +6,10 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "install/Installer.h"
+
 #include "log/TraceLog.h"
 #include "manifest/ProductProfile.h"
 #include "platform/CommandLines.h"
@@ -24,7 +28,68 @@ const wchar_t kRunOnceValue[] = L"OrvUpdaterW7Finish";
 
 const wchar_t kRestartParameters[] = L"/r /f /t 10 /c \"ORV update will finish after restart.\"";
 
+// Where Windows keeps the moves it makes at the next start (newer systems
+// keep some in the second value).
+const wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t* const kPendingMoveValues[] = {L"PendingFileRenameOperations", L"PendingFileRenameOperations2"};
+
+// Every path of the pending moves; false when the list cannot be read, as
+// opposed to there being none.
+bool ReadPendingMoves(std::vector<std::wstring>& paths)
+{
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) {
+        return false;
+    }
+    UniqueRegKey key(opened);
+    for (const wchar_t* name : kPendingMoveValues) {
+        DWORD bytes = 0;
+        LONG status = ::RegQueryValueExW(key.Get(), name, nullptr, nullptr, nullptr, &bytes);
+        std::wstring block(bytes / sizeof(wchar_t) + 1, L'\0');
+        if (status == ERROR_SUCCESS) {
+            status = ::RegQueryValueExW(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&block[0]), &bytes);
+        }
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+            return false;
+        }
+        const std::vector<std::wstring> strings = SplitMultiString(block.substr(0, bytes / sizeof(wchar_t)));
+        paths.insert(paths.end(), strings.begin(), strings.end());
+    }
+    return true;
+}
+
 } // namespace
+
+// A copy lands in the stage folder before its move is registered, and a
+// restart makes every registered move or drops it: a copy no pending move
+// names was left by a run cut off in between, or its move failed at the
+// restart. Windows will never move it, and while it stays the pending state
+// is never promoted and the finish run never launches the product. The
+// pending state goes too, as its claims count on a replacement that will not
+// happen; the local state never claimed those packages, so the next run
+// installs them again. An empty stage folder is left over by a run cut off
+// before its first copy, or while the promotion removed the folder.
+void TidyRebootStage(const std::wstring& installFolder, TraceLog& log)
+{
+    const std::wstring stage = RebootStageFolderPath(installFolder);
+    std::vector<std::wstring> moves;
+    if (DirectoryHasEntries(stage) && ReadPendingMoves(moves)) {
+        bool dropped = false;
+        for (const std::wstring& name : ListMatchingFiles(JoinPath(stage, L"*"))) {
+            if (!IsMovedAtRestart(name, moves) && DeleteFileIfPresent(JoinPath(stage, name))) {
+                log.Warn(L"Reboot stage copy that no restart will move removed | " + JoinPath(stage, name));
+                dropped = true;
+            }
+        }
+        if (dropped && FileExists(PendingStateFilePath(installFolder)) &&
+            DeleteFileIfPresent(PendingStateFilePath(installFolder))) {
+            log.Warn(L"Pending updater-w7.xml removed; its packages are installed again.");
+        }
+    }
+    if (DirectoryExists(stage) && !DirectoryHasEntries(stage)) {
+        ::RemoveDirectoryW(stage.c_str());
+    }
+}
 
 void PromotePendingManifest(const std::wstring& installFolder, TraceLog& log)
 {

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "install/Installer.h"
 
@@ -33,5 +34,22 @@ TEST(InstallerTest, DatabaseNamesDatedBackupFoldersAndTheUpdatersOwnExecutable)
     };
     for (const auto& c : versions) {
         EXPECT_EQ(IncomingUpdaterMayReplace(std::get<0>(c), std::get<1>(c)), std::get<2>(c)) << std::get<0>(c);
+    }
+}
+
+TEST(InstallerTest, OnlyACopyThatAPendingMoveNamesWaitsForTheRestart)
+{
+    // A pending delete (an empty target) first, then a move of a staged copy.
+    const wchar_t raw[] = L"\\??\\C:\\Temp\\x.tmp\0\0\\??\\C:\\App\\.orvw7-reboot-pending\\12-34-A.dll\0"
+                          L"\\??\\C:\\App\\a.dll\0\0";
+    const std::vector<std::wstring> moves = SplitMultiString(std::wstring(raw, sizeof(raw) / sizeof(raw[0]) - 1));
+    EXPECT_EQ(moves, (std::vector<std::wstring>{L"\\??\\C:\\Temp\\x.tmp",
+                                                L"\\??\\C:\\App\\.orvw7-reboot-pending\\12-34-A.dll",
+                                                L"\\??\\C:\\App\\a.dll"}));
+    EXPECT_TRUE(SplitMultiString(L"").empty());
+    const std::pair<const wchar_t*, bool> names[] = {
+        {L"12-34-a.dll", true}, {L"12-35-a.dll", false}, {L"34-a.dll", false}, {L"", false}};
+    for (const auto& c : names) {
+        EXPECT_EQ(IsMovedAtRestart(c.first, moves), c.second) << c.first;
     }
 }
