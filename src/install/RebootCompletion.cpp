@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "install/InstallFolderGuard.h"
 #include "install/Installer.h"
 
 #include "log/TraceLog.h"
@@ -73,7 +74,9 @@ void TidyRebootStage(const std::wstring& installFolder, TraceLog& log)
 {
     const std::wstring stage = RebootStageFolderPath(installFolder);
     std::vector<std::wstring> moves;
-    if (DirectoryHasEntries(stage) && ReadPendingMoves(moves)) {
+    // Never through a link: the folder's files would be someone else's.
+    InstallFolderGuard guard(installFolder);
+    if (DirectoryHasEntries(stage) && guard.ContainsFolder(stage) && ReadPendingMoves(moves)) {
         bool dropped = false;
         for (const std::wstring& name : ListMatchingFiles(JoinPath(stage, L"*"))) {
             if (!IsMovedAtRestart(name, moves) && DeleteFileIfPresent(JoinPath(stage, name))) {

@@ -22,14 +22,6 @@ bool Installer::ScheduleAtReboot(const std::wstring& source, const std::wstring&
     if (!CreateDirectories(stage)) {
         return false;
     }
-    // The value that finishes the update at the next logon goes in before
-    // the first copy waits in the stage folder: a run cut off anywhere after
-    // it must not leave a replacement waiting for a restart with nothing to
-    // complete the update once it has happened.
-    if (!finishAfterRestartRegistered) {
-        RegisterRunOnce(installFolder, *profile, *log);
-        finishAfterRestartRegistered = true;
-    }
     const std::wstring staged = JoinPath(stage, MakeProcessTickStamp() + L"-" + FileNamePart(target));
     // Windows renames at the next start through whatever the paths name
     // then; both are checked now, the last moment the updater has (the
@@ -38,6 +30,14 @@ bool Installer::ScheduleAtReboot(const std::wstring& source, const std::wstring&
     if (refused != nullptr) {
         log->Fail(L"Restart staging passes through a link; not scheduled | " + *refused);
         return false;
+    }
+    // The value that finishes the update at the next logon goes in before
+    // the first copy waits in the stage folder: a run cut off anywhere after
+    // it must not leave a replacement waiting for a restart with nothing to
+    // complete the update once it has happened.
+    if (!finishAfterRestartRegistered) {
+        RegisterRunOnce(installFolder, *profile, *log);
+        finishAfterRestartRegistered = true;
     }
     std::wstring error;
     if (!CopyFileVerified(source, staged, error, Tick())) {
