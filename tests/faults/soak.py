@@ -26,6 +26,10 @@ RUNS = int(os.environ.get("ORV_SOAK_RUNS", "10"))
 SEED = int(os.environ.get("ORV_SOAK_SEED", "25"))
 BLOCK = 10
 BREAKS = ["", "-reset", "-short", "-flip", "-stall"]
+# Wine's URLMon never returns from a connection reset mid-body (a Windows
+# checklist step covers it), so a reset breaks only the first answer: the
+# first backend's, and the second continues its part.
+ONCE_ONLY = {"-reset"}
 USER = {"orvMain.accdb": b"the customer's database", "Reports/Custom.rpt": b"a report of the user's own",
         "Letters/offer.txt": b"a letter"}
 
@@ -59,7 +63,8 @@ def main():
                 needed += sum((site / name).stat().st_size for name in names)
             newest = {n: v[-1][0] for n, v in scenario.packages.items()}
             due = sum(orvtest.read_state(install / "updater-w7.xml").get(n) != v for n, v in newest.items())
-            spec = "%d%s%s-r%d" % (rng.randrange(4096, 60000), rng.choice(BREAKS), rng.choice(["", "-once"]), run)
+            offset, cut, once = rng.randrange(4096, 60000), rng.choice(BREAKS), rng.choice(["", "-once"])
+            spec = "%d%s%s-r%d" % (offset, cut, "-once" if cut in ONCE_ONLY else once, run)
             at = rng.randint(1, max(steps.get(due, 100), 1)) if run % 5 == 0 else 0
             code = scenario.run(install, journal, at, ["/silent", "/autoinstall", "/nolaunch",
                                                        "/server:%scut/%s/soak/" % (endpoints["fault"], spec)])
