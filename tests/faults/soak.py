@@ -64,10 +64,10 @@ def main():
             newest = {n: v[-1][0] for n, v in scenario.packages.items()}
             due = sum(orvtest.read_state(install / "updater-w7.xml").get(n) != v for n, v in newest.items())
             offset, cut, once = rng.randrange(4096, 60000), rng.choice(BREAKS), rng.choice(["", "-once"])
-            spec = "%d%s%s-r%d" % (offset, cut, "-once" if cut in ONCE_ONLY else once, run)
+            plan = "%d%s%s-r%d" % (offset, cut, "-once" if cut in ONCE_ONLY else once, run)
             at = rng.randint(1, max(steps.get(due, 100), 1)) if run % 5 == 0 else 0
             code = scenario.run(install, journal, at, ["/silent", "/autoinstall", "/nolaunch",
-                                                       "/server:%scut/%s/soak/" % (endpoints["fault"], spec)])
+                                                       "/server:%scut/%s/soak/" % (endpoints["fault"], plan)])
             ended = faults.killed(journal)
             problems = faults.broken_invariants(scenario, install)
             if not ended:
@@ -78,7 +78,7 @@ def main():
                 completed += code == 0
             lost |= {p for p, data in USER.items() if not (install / p).is_file() or (install / p).read_bytes() != data}
             broken += bool(problems)
-            print("run %d: %s%s, exit %d%s" % (run + 1, spec, " ended at step %d" % at if ended else "", code,
+            print("run %d: %s%s, exit %d%s" % (run + 1, plan, " ended at step %d" % at if ended else "", code,
                                               "".join("\n  BROKEN: " + p for p in problems)), flush=True)
     finally:
         shutil.rmtree(site, ignore_errors=True)

@@ -158,7 +158,7 @@ def stop_process(proc):
 # Fault server: one request per connection, every answer ends it
 
 GATES = {}
-# How many answers the relay has broken, by SPEC and file.
+# How many answers the relay has broken, by plan and file.
 CUTS = {}
 # How long "-stall" pauses an answer.
 STALL_SECONDS = 5
@@ -273,7 +273,7 @@ class FaultHandler(socketserver.BaseRequestHandler):
         words = plan.split("-")
         with GATES_LOCK:
             cuts = CUTS.get(self.path, 0)
-        at = int(words[0]) if int(words[0]) and not ("once" in words and cuts) else None
+        limit = int(words[0]) if int(words[0]) and not ("once" in words and cuts) else None
         passed = [] if "norange" in words or "short" in words else [
             line for line in head.decode("latin-1").split("\r\n")[1:] if line.lower().startswith(("range:", "if-range:"))]
         upstream = socket.socket()
@@ -291,10 +291,10 @@ class FaultHandler(socketserver.BaseRequestHandler):
                 answer += piece
             top, body = answer.split(b"\r\n\r\n", 1)
             length = re.search(rb"(?im)^content-length: *(\d+)", top)
-            if "short" in words and at is not None and length and int(length.group(1)) > at:
-                top = top[:length.start(1)] + b"%d" % at + top[length.end(1):]
+            if "short" in words and limit is not None and length and int(length.group(1)) > limit:
+                top = top[:length.start(1)] + b"%d" % limit + top[length.end(1):]
             self.request.sendall(top + b"\r\n\r\n")
-            body = self.relay(upstream, body, at)
+            body = self.relay(upstream, body, limit)
             if body is None:
                 return
             with GATES_LOCK:
