@@ -93,6 +93,7 @@ class Scenario:
         in journal (continued when keep); ends when no process of the chain is left."""
         if not keep:
             journal.unlink(missing_ok=True)
+            Path(str(journal) + ".torn").unlink(missing_ok=True)
         env = dict(ORV_FAULT_JOURNAL=winpath(journal), ORV_FAULT_AT=str(at), **({"ORV_FAULT_TORN": "1"} if torn else {}))
         os.environ.update(env)
         try:

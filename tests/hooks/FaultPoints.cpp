@@ -57,6 +57,17 @@ void WriteAt(LONGLONG offset, DWORD method, const std::string& bytes)
     realWriteFile(journal.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+// Whether a process of this run has torn a write already; the first to tear
+// one leaves a mark beside the journal.
+std::wstring tornMark;
+
+bool TornAlready()
+{
+    const UniqueFile mark(realCreateFileW(tornMark.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    return !mark;
+}
+
 // Counts one step; at the chosen one the process ends before the call runs,
 // or, for a torn write, once `tear` has written part of it.
 void Step(const wchar_t* call, const std::wstring& what, const std::function<void()>& tear = nullptr)
@@ -68,8 +79,12 @@ void Step(const wchar_t* call, const std::wstring& what, const std::function<voi
     ::SetFilePointerEx(journal.Get(), start, nullptr, FILE_BEGIN);
     ::ReadFile(journal.Get(), header, 16, &read, nullptr);
     const unsigned long long step = std::strtoull(header, nullptr, 10) + 1;
-    const bool fire = step == faultAt;
-    const bool torn = fire && tornWrites && tear;
+    // A torn write falls on the first write at or after the chosen step:
+    // the steps before it can differ by a log line from run to run, and a
+    // fixed number would now and then land on a call that writes nothing.
+    // Once one process of the chain has torn its write, no other tears one.
+    const bool torn = tornWrites && tear && faultAt != 0 && step >= faultAt && !TornAlready();
+    const bool fire = torn || (!tornWrites && step == faultAt);
     char counter[17] = {};
     std::snprintf(counter, sizeof(counter), "%015llu\n", step);
     WriteAt(0, FILE_BEGIN, counter);
@@ -196,6 +211,7 @@ void ArmFaultPoints()
     const wchar_t* at = _wgetenv(L"ORV_FAULT_AT");
     faultAt = at != nullptr ? std::wcstoull(at, nullptr, 10) : 0;
     tornWrites = _wgetenv(L"ORV_FAULT_TORN") != nullptr;
+    tornMark = std::wstring(path) + L".torn";
     journalLock.Reset(::CreateMutexW(nullptr, FALSE, L"Local\\OrvUpdaterW7-FaultJournal"));
     journal.Reset(realCreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
