@@ -25,6 +25,7 @@ target_link_libraries(orvtestsupport PUBLIC orvcore gtest)
 # time (one .cpp each).
 file(GLOB ORV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp
      ${CMAKE_SOURCE_DIR}/bench/programs/*.cpp)
+list(FILTER ORV_TEST_TOOLS EXCLUDE REGEX "/bench/programs/Bare[^/]*$")
 set(ORV_TOOL_TARGETS "")
 foreach(src IN LISTS ORV_TEST_TOOLS)
   get_filename_component(name ${src} NAME_WE)
@@ -35,6 +36,20 @@ foreach(src IN LISTS ORV_TEST_TOOLS)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
   list(APPEND ORV_TOOL_TARGETS ${name})
 endforeach()
+
+# The bare updater the run benchmarks measure against: plain Win32 and
+# miniz with nothing of ours, a GUI program that carries the updater's
+# application manifest and imports every system DLL the updater's work names.
+add_executable(BareUpdater WIN32 ${CMAKE_SOURCE_DIR}/bench/programs/BareUpdater.cpp
+               ${CMAKE_SOURCE_DIR}/bench/programs/BareUpdater.rc)
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/bench/programs/BareUpdater.rc APPEND PROPERTY
+  OBJECT_DEPENDS ${ORV_GENERATED_DIR}/OrvUpdaterW7.manifest)
+target_compile_options(BareUpdater PRIVATE ${ORV_WARNINGS})
+target_link_options(BareUpdater PRIVATE -municode -mwindows)
+target_link_libraries(BareUpdater PRIVATE miniz winhttp wininet urlmon ole32 shlwapi shell32 comctl32 gdi32 user32
+                      advapi32 rstrtmgr version kernel32)
+set_target_properties(BareUpdater PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+list(APPEND ORV_TOOL_TARGETS BareUpdater)
 
 # Test fixtures stamped with version resources (tests/fixtures/*.rc, each an
 # empty DLL carrying the resource).
