@@ -2,6 +2,9 @@
 // extracted and installed on its own, so one that fails never stops the
 // others; the local state is rewritten after each.
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <functional>
 
 #include "app/Session.h"
 #include "app/SessionText.h"
@@ -18,6 +21,8 @@ namespace orv {
 namespace {
 
 constexpr unsigned char kQuestionDefaultNo = 1;
+constexpr size_t kNoDownload = SIZE_MAX;
+constexpr int kAheadServiceMs = 20;
 constexpr int kAnswerYes = 6;
 
 const wchar_t kZipValidationPrefix[] = L"ZIP validation failed: ";
@@ -61,6 +66,8 @@ struct PackageRun {
     // Packages that brought a new updater the hand-over has yet to put in.
     std::vector<PackageEntry> handOverPackages;
     bool restartNow = false;
+    // The package whose download was begun last and not yet finished.
+    size_t downloading = kNoDownload;
 };
 
 void FinishUpToDate(Session& s)
@@ -112,25 +119,75 @@ std::vector<std::wstring> DownloadServers(const Session& s)
     return servers;
 }
 
-bool DownloadPackage(Session& s, const PackageRun& run, const PackageEntry& package, const std::wstring& zipPath)
+std::wstring ZipPathOf(const Session& s, const PackageEntry& package)
 {
-    const orv::ExpectedFile expected = ExpectedPackage(package);
-    std::vector<orv::DownloadAttempt> attempts;
-    bool downloaded = false;
-    if (s.options.manifestFile.empty()) {
-        for (size_t i = 0; i < run.downloadServers.size() && !downloaded; ++i) {
-            downloaded = s.downloader.Download(PackageUrl(run.downloadServers[i], package.name), zipPath, attempts,
-                                               expected);
-        }
-    } else {
-        const std::wstring local = JoinPath(ParentPath(s.options.manifestFile), package.name);
-        downloaded = s.downloader.Download(FileUrlFromPath(local), zipPath, attempts, expected);
+    return JoinPath(s.downloadDir, package.name);
+}
+
+// Where a package comes from: every download server in turn, or the folder
+// of a local manifest.
+std::vector<std::wstring> PackageUrls(const Session& s, const PackageRun& run, const PackageEntry& package)
+{
+    std::vector<std::wstring> urls;
+    if (!s.options.manifestFile.empty()) {
+        urls.push_back(FileUrlFromPath(JoinPath(ParentPath(s.options.manifestFile), package.name)));
+        return urls;
     }
+    for (const std::wstring& server : run.downloadServers) {
+        urls.push_back(PackageUrl(server, package.name));
+    }
+    return urls;
+}
+
+void BeginDownload(Session& s, PackageRun& run, size_t index, bool ahead)
+{
+    const PackageEntry& package = s.requiredPackages[index];
+    s.downloader.Begin(PackageUrls(s, run, package), ZipPathOf(s, package), ExpectedPackage(package), ahead);
+    run.downloading = index;
+}
+
+// On a real link a package downloads in about the time the one before it
+// takes to install, and one after the other the two would add up: so while
+// a package is extracted and installed, the next one downloads. Each package
+// still goes through its own steps in their order; the next one's download
+// lines are logged as they happen, among this one's.
+void BeginNextDownload(Session& s, PackageRun& run, size_t index)
+{
+    if (index + 1 < s.requiredPackages.size() && !s.window.CloseRequested()) {
+        BeginDownload(s, run, index + 1, true);
+    }
+}
+
+bool DownloadPackage(Session& s, PackageRun& run, size_t index)
+{
+    const PackageEntry& package = s.requiredPackages[index];
+    if (run.downloading != index) {
+        BeginDownload(s, run, index, false);
+    }
+    std::vector<orv::DownloadAttempt> attempts;
+    const bool downloaded = s.downloader.Finish(attempts);
+    run.downloading = kNoDownload;
+    BeginNextDownload(s, run, index);
     if (!downloaded) {
         s.log.Fail(L"Package unavailable; continuing next package | File=" + package.name + L"\r\n" +
                    AttemptSummary(attempts));
     }
     return downloaded;
+}
+
+// A package that was downloading ahead when the user closed the window is
+// not installed: its download was stopped, and a ZIP that had arrived goes
+// (what arrived of an unfinished one stays for the next run to go on with).
+void AbandonAheadDownload(Session& s, PackageRun& run)
+{
+    if (run.downloading == kNoDownload) {
+        return;
+    }
+    std::vector<orv::DownloadAttempt> attempts;
+    if (s.downloader.Finish(attempts)) {
+        DeleteFileIfPresent(ZipPathOf(s, s.requiredPackages[run.downloading]));
+    }
+    run.downloading = kNoDownload;
 }
 
 void RecordInstall(Session& s, PackageRun& run, const PackageEntry& package, const orv::InstallResult& result)
@@ -162,9 +219,9 @@ void RecordInstall(Session& s, PackageRun& run, const PackageEntry& package, con
 
 void InstallOnePackage(Session& s, PackageRun& run, const PackageEntry& package, size_t index)
 {
-    const std::wstring zipPath = JoinPath(s.downloadDir, package.name);
+    const std::wstring zipPath = ZipPathOf(s, package);
     const std::wstring extractFolder = JoinPath(s.extractDir, ExtractFolderName(index, package.name));
-    if (!DownloadPackage(s, run, package, zipPath)) {
+    if (!DownloadPackage(s, run, index)) {
         run.failures.push_back(package.name + L" (download failed)");
         return;
     }
@@ -184,9 +241,24 @@ void InstallOnePackage(Session& s, PackageRun& run, const PackageEntry& package,
     }
 }
 
+// The download running ahead moves on from every pump of the window; pumps
+// come far more often than it needs looking at.
+std::function<void()> DownloadBeside(Session& s)
+{
+    using Clock = std::chrono::steady_clock;
+    return [&s, next = Clock::time_point()]() mutable {
+        const Clock::time_point now = Clock::now();
+        if (now >= next) {
+            next = now + std::chrono::milliseconds(kAheadServiceMs);
+            s.downloader.Service();
+        }
+    };
+}
+
 void InstallPackages(Session& s, PackageRun& run)
 {
     const size_t count = s.requiredPackages.size();
+    s.window.SetBackgroundWork(DownloadBeside(s));
     for (size_t i = 0; i < count; ++i) {
         const PackageEntry& package = s.requiredPackages[i];
         s.window.SetStatus(L"Updating " + s.profile.name + L" (" + std::to_wstring(i + 1) + L" of " +
@@ -198,6 +270,8 @@ void InstallPackages(Session& s, PackageRun& run)
         }
         InstallOnePackage(s, run, package, i);
     }
+    AbandonAheadDownload(s, run);
+    s.window.SetBackgroundWork(nullptr);
     s.window.SetOverallProgress(static_cast<int32_t>(count), static_cast<int32_t>(count));
 }
 

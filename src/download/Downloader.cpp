@@ -12,6 +12,7 @@ const wchar_t kEmptyResponseText[] = L"Server returned an empty response.";
 const wchar_t kUrlMonEmptyText[] = L"URLMon created an empty response.";
 const wchar_t kMissingOrEmptyText[] = L"Downloaded file is missing or empty.";
 const wchar_t kInvalidFileUrlText[] = L"Invalid file URL.";
+const wchar_t kStoppedText[] = L"Download stopped: the progress window was closed.";
 
 int32_t ClampProgressCount(uint64_t count)
 {

@@ -6,6 +6,7 @@
 // packages, validated) file ever reaches the destination.
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -27,6 +28,8 @@ extern const wchar_t kEmptyResponseText[];
 extern const wchar_t kUrlMonEmptyText[];
 extern const wchar_t kMissingOrEmptyText[];
 extern const wchar_t kInvalidFileUrlText[];
+// A try cut off because its download was no longer wanted.
+extern const wchar_t kStoppedText[];
 
 // The largest count the progress counters hold (they are signed 32-bit).
 constexpr int32_t kMaxProgressCount = 2147483647;
@@ -105,6 +108,8 @@ struct TransferJob;
 class Downloader {
 public:
     Downloader(TraceLog& traceLog, ProgressWindow& progressWindow);
+    // A try still running is stopped and waited for: its worker uses this object.
+    ~Downloader();
     Downloader(const Downloader&) = delete;
     Downloader& operator=(const Downloader&) = delete;
 
@@ -112,6 +117,21 @@ public:
     // destination now holds the complete file, as expected.
     bool Download(const std::wstring& url, const std::wstring& destination, std::vector<DownloadAttempt>& attempts,
                   const ExpectedFile& expected);
+
+    // The same download, from the first of urls that delivers it, begun
+    // without waiting for it: its tries run on the worker while this thread
+    // does other work and calls Service() now and then. One download at a
+    // time. Begun ahead, it is stopped in flight once the window is closed;
+    // otherwise (and from Finish() on) a try under way may end first.
+    void Begin(const std::vector<std::wstring>& urls, const std::wstring& destination, const ExpectedFile& expected,
+               bool ahead);
+    // Moves the download on without waiting: shows its progress, writes its
+    // log lines, records a try that ended and starts the next one. True when
+    // no download is under way. Only on the window's thread.
+    bool Service();
+    // Waits for the download begun last while the window stays alive, and
+    // appends its tries to attempts. True when its destination holds the file.
+    bool Finish(std::vector<DownloadAttempt>& attempts);
 
 private:
     friend struct DownloaderTestAccess;
@@ -130,9 +150,43 @@ private:
     bool DownloadWinInet(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error);
     bool DownloadLocalFile(const std::wstring& url, const std::wstring& temporaryPath, std::wstring& error);
 
-    // Runs one try on a worker thread while this thread keeps the progress
-    // window alive and holds the try to its time limit.
-    bool RunAttempt(const std::function<bool()>& attempt, const ExpectedFile& expected);
+    // The download under way: its URLs in turn, each through the backends
+    // in turn, one try at a time on a worker thread.
+    struct Fetch {
+        std::vector<std::wstring> urls;
+        size_t urlIndex = 0;
+        size_t backendIndex = 0;
+        std::wstring destination;
+        std::wstring temporaryPath;
+        std::wstring asidePath;
+        ExpectedFile expected;
+        std::vector<DownloadAttempt> attempts;
+        bool ahead = false;
+        bool active = false;
+        bool succeeded = false;
+        // What was received of the file before and may be continued.
+        bool kept = false;
+        // The try under way: its backend, where it writes, its work and what
+        // the work reports.
+        const wchar_t* backend = nullptr;
+        std::wstring tryPath;
+        bool aside = false;
+        std::function<void()> work;
+        bool transferred = false;
+        std::wstring error;
+        bool result = false;
+        std::exception_ptr thrown;
+        void* worker = nullptr;
+    };
+
+    void StartUrl();
+    void StartBackend();
+    void StartTry(const wchar_t* backend, std::function<bool()> work);
+    // The try's thread has ended: records it and goes on with the next.
+    void EndTry();
+    void Conclude(bool succeeded);
+    // What a try that was cut off reports, whatever its last call said.
+    std::wstring CutOffText() const;
     void RecordAttempt(const std::wstring& url, const wchar_t* backend, bool succeeded, const std::wstring& error,
                        std::vector<DownloadAttempt>& attempts);
 
@@ -171,6 +225,10 @@ private:
     bool proxyDetectionFailed = false;
     // The time limit of the try under way, shared with its worker.
     TryClock tryClock;
+    Fetch fetch;
+    // Service() shows progress, and that pumps the window, which may call
+    // Service() again: the inner call does nothing.
+    bool servicing = false;
 };
 
 // The third network backend. It needs nothing of the downloader: URLMon

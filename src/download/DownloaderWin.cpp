@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <utility>
 
 #include "download/Downloader.h"
 #include "download/HttpTransfer.h"
@@ -20,27 +21,14 @@ namespace {
 constexpr wchar_t kLocalFileBackend[] = L"LocalFile";
 constexpr DWORD kPollMs = 50;
 
-// What the worker thread gets: the try to run and a place for its result,
-// or for what it threw.
-struct WorkerJob {
-    const std::function<bool()>* attempt;
-    bool result;
-    std::exception_ptr thrown;
-};
-
-// Nothing may leave a thread's function: it would end the process without a
-// word. What a try throws is thrown again on the session's thread, where the
-// run's own handlers record it.
-DWORD WINAPI RunWorkerJob(LPVOID parameter)
+// The worker thread runs one try; the try keeps its own result, or what it
+// threw (see StartTry).
+DWORD WINAPI RunWork(LPVOID parameter)
 {
-    auto* job = static_cast<WorkerJob*>(parameter);
-    try {
-        job->result = (*job->attempt)();
-    } catch (...) {
-        job->thrown = std::current_exception();
-    }
+    (*static_cast<const std::function<void()>*>(parameter))();
     return 0;
 }
+
 
 // The size first: it is cheap, and a file of another size cannot have the
 // announced hash.
@@ -86,6 +74,16 @@ bool ReadPartialRecord(const std::wstring& path, PartialRecord& record)
 
 Downloader::Downloader(TraceLog& traceLog, ProgressWindow& progressWindow) : log(traceLog), progress(progressWindow)
 {
+}
+
+Downloader::~Downloader()
+{
+    if (fetch.worker != nullptr) {
+        tryClock.Stop();
+        tryClock.Enforce();
+        ::WaitForSingleObject(fetch.worker, INFINITE);
+        ::CloseHandle(fetch.worker);
+    }
 }
 
 void Downloader::StoreProgress(uint64_t received, uint64_t total)
@@ -170,70 +168,208 @@ TransferJob Downloader::JobFor(const std::wstring& temporaryPath)
 bool Downloader::Download(const std::wstring& url, const std::wstring& destination,
                           std::vector<DownloadAttempt>& attempts, const ExpectedFile& expected)
 {
+    Begin({url}, destination, expected, false);
+    return Finish(attempts);
+}
+
+void Downloader::Begin(const std::vector<std::wstring>& urls, const std::wstring& destination,
+                       const ExpectedFile& expected, bool ahead)
+{
+    fetch = Fetch();
+    fetch.urls = urls;
+    fetch.destination = destination;
+    fetch.expected = expected;
+    fetch.ahead = ahead;
+    fetch.active = true;
     sizeCap = TrySizeCap(expected);
     // The destination is only ever written by the final move, so a failed
     // or interrupted download leaves the previous file as it was.
-    const std::wstring temporaryPath = destination + kDownloadSideSuffix;
+    fetch.temporaryPath = destination + kDownloadSideSuffix;
+    fetch.asidePath = destination + kDownloadAsideSuffix;
     partialRecordPath = destination + kDownloadResumeSuffix;
     CreateDirectories(ParentPath(destination));
+    StartUrl();
+}
 
+void Downloader::StartUrl()
+{
+    if (fetch.urlIndex >= fetch.urls.size()) {
+        Conclude(false);
+        return;
+    }
+    const std::wstring& url = fetch.urls[fetch.urlIndex];
     if (IsFileUrl(url)) {
-        DiscardPartial(temporaryPath);
-        std::wstring error;
-        const bool succeeded = RunAttempt(
-            [&]() {
-                return DownloadLocalFile(url, temporaryPath, error) &&
-                       FinishDownload(temporaryPath, destination, expected, error);
-            },
-            expected);
-        RecordAttempt(url, kLocalFileBackend, succeeded, error, attempts);
-        return succeeded;
+        DiscardPartial(fetch.temporaryPath);
+        fetch.backendIndex = std::size(kBackends);
+        StartTry(kLocalFileBackend, [this, &url]() {
+            return DownloadLocalFile(url, fetch.temporaryPath, fetch.error) &&
+                   FinishDownload(fetch.temporaryPath, fetch.destination, fetch.expected, fetch.error);
+        });
+        return;
     }
-
     // What an earlier try or run received of this file is not fetched again.
-    bool kept = KeepPartial(url, expected, temporaryPath);
-    const std::wstring asidePath = destination + kDownloadAsideSuffix;
-    DeleteFileIfPresent(asidePath);
-    for (const BackendEntry& backend : kBackends) {
-        // A closed window means the user wants out; the try under way was
-        // allowed to finish, the next one is not started.
-        if (progress.CloseRequested()) {
-            return false;
-        }
-        // A backend that cannot continue the kept part starts beside it, so
-        // that the part outlives a failure of this try too.
-        const bool aside = kept && !backend.resumes;
-        const std::wstring& tryPath = aside ? asidePath : temporaryPath;
-        progress.SetDetail(std::wstring(backend.name) + L" | " + url);
-        std::wstring error;
-        bool transferred = false;
-        const bool succeeded = RunAttempt(
-            [&]() {
-                transferred = backend.run(*this, url, tryPath, error);
-                // Whatever the cut-off call reported, the clock ended it.
-                if (!transferred && tryClock.Expired()) {
-                    error = TimeLimitText(tryClock.LimitSeconds());
-                }
-                return transferred && FinishDownload(tryPath, destination, expected, error);
-            },
-            expected);
-        LogNotices();
-        RecordAttempt(url, backend.name, succeeded, error, attempts);
-        if (succeeded) {
-            DiscardPartial(temporaryPath);
-            return true;
-        }
-        if (aside) {
-            DeleteFileIfPresent(tryPath);
-        } else if (transferred) {
-            // A whole body that was refused is nothing to continue.
-            DiscardPartial(temporaryPath);
-            kept = false;
-        } else {
-            kept = KeepPartial(url, expected, temporaryPath);
-        }
+    fetch.kept = KeepPartial(url, fetch.expected, fetch.temporaryPath);
+    DeleteFileIfPresent(fetch.asidePath);
+    fetch.backendIndex = 0;
+    StartBackend();
+}
+
+void Downloader::StartBackend()
+{
+    if (fetch.backendIndex >= std::size(kBackends)) {
+        ++fetch.urlIndex;
+        StartUrl();
+        return;
     }
-    return false;
+    // A closed window means the user wants out; the try under way was
+    // allowed to finish, the next one is not started.
+    if (progress.CloseRequested()) {
+        Conclude(false);
+        return;
+    }
+    const BackendEntry& backend = kBackends[fetch.backendIndex];
+    const std::wstring& url = fetch.urls[fetch.urlIndex];
+    // A backend that cannot continue the kept part starts beside it, so
+    // that the part outlives a failure of this try too.
+    fetch.aside = fetch.kept && !backend.resumes;
+    fetch.tryPath = fetch.aside ? fetch.asidePath : fetch.temporaryPath;
+    // The detail line belongs to the work the download runs beside.
+    if (!fetch.ahead) {
+        progress.SetDetail(std::wstring(backend.name) + L" | " + url);
+    }
+    StartTry(backend.name, [this, &backend, &url]() {
+        fetch.transferred = backend.run(*this, url, fetch.tryPath, fetch.error);
+        // Whatever the cut-off call reported, the clock ended it.
+        if (!fetch.transferred && tryClock.Expired()) {
+            fetch.error = CutOffText();
+        }
+        return fetch.transferred && FinishDownload(fetch.tryPath, fetch.destination, fetch.expected, fetch.error);
+    });
+}
+
+std::wstring Downloader::CutOffText() const
+{
+    return tryClock.Stopped() ? std::wstring(kStoppedText) : TimeLimitText(tryClock.LimitSeconds());
+}
+
+void Downloader::StartTry(const wchar_t* backend, std::function<bool()> work)
+{
+    fetch.backend = backend;
+    fetch.transferred = false;
+    fetch.error.clear();
+    fetch.result = false;
+    bytesReceived.store(0);
+    bytesTotal.store(0);
+    tryClock.Start(TryLimitSeconds(fetch.expected, 0));
+    progress.BeginDownload();
+    fetch.thrown = nullptr;
+    // Nothing may leave a thread's function: it would end the process without
+    // a word. What a try throws is thrown again on the session's thread when
+    // the download's turn comes, where the run's own handlers record it.
+    fetch.work = [this, work = std::move(work)]() {
+        try {
+            fetch.result = work();
+        } catch (...) {
+            fetch.thrown = std::current_exception();
+        }
+    };
+    fetch.worker = ::CreateThread(nullptr, 0, RunWork, &fetch.work, 0, nullptr);
+    if (fetch.worker == nullptr) {
+        // Without a thread the try still runs, only without live progress.
+        fetch.work();
+        EndTry();
+    }
+}
+
+bool Downloader::Service()
+{
+    if (servicing) {
+        return !fetch.active;
+    }
+    servicing = true;
+    while (fetch.active && fetch.worker != nullptr) {
+        const DWORD waited = ::WaitForSingleObject(fetch.worker, 0);
+        // The counters are clamped and never negative: they fit the window as they are.
+        progress.SetDownloadProgress(static_cast<uint32_t>(bytesReceived.load()),
+                                     static_cast<uint32_t>(bytesTotal.load()));
+        LogNotices();
+        tryClock.SetLimit(TryLimitSeconds(fetch.expected, static_cast<uint64_t>(bytesTotal.load())));
+        // The next package's download is nobody's work under way yet: a
+        // closed window ends it at once.
+        if (fetch.ahead && progress.CloseRequested()) {
+            tryClock.Stop();
+        }
+        tryClock.Enforce();
+        if (waited == WAIT_TIMEOUT) {
+            break;
+        }
+        EndTry();
+    }
+    servicing = false;
+    return !fetch.active;
+}
+
+void Downloader::EndTry()
+{
+    if (fetch.worker != nullptr) {
+        // fetch belongs to this object: the worker must be gone before it is reused.
+        ::WaitForSingleObject(fetch.worker, INFINITE);
+        ::CloseHandle(fetch.worker);
+        fetch.worker = nullptr;
+    }
+    const bool succeeded = fetch.result;
+    progress.EndDownload(succeeded);
+    LogNotices();
+    if (fetch.thrown) {
+        // The package before may still be installing: it is not cut short,
+        // the throw waits for Finish.
+        Conclude(false);
+        return;
+    }
+    RecordAttempt(fetch.urls[fetch.urlIndex], fetch.backend, succeeded, fetch.error, fetch.attempts);
+    ++fetch.backendIndex;
+    if (succeeded) {
+        DiscardPartial(fetch.temporaryPath);
+        Conclude(true);
+        return;
+    }
+    if (fetch.backend == kLocalFileBackend) {
+        // A local file has one way in; after a failed try its part stays
+        // for the next download to the same destination to remove.
+    } else if (fetch.aside) {
+        DeleteFileIfPresent(fetch.tryPath);
+    } else if (fetch.transferred) {
+        // A whole body that was refused is nothing to continue.
+        DiscardPartial(fetch.temporaryPath);
+        fetch.kept = false;
+    } else {
+        fetch.kept = KeepPartial(fetch.urls[fetch.urlIndex], fetch.expected, fetch.temporaryPath);
+    }
+    StartBackend();
+}
+
+void Downloader::Conclude(bool succeeded)
+{
+    fetch.succeeded = succeeded;
+    fetch.active = false;
+    fetch.work = nullptr;
+}
+
+bool Downloader::Finish(std::vector<DownloadAttempt>& attempts)
+{
+    // Its turn has come: from now on it is the work under way.
+    fetch.ahead = false;
+    while (!Service()) {
+        // The window lives on this thread, so this thread must keep pumping
+        // while the transfer blocks on the worker.
+        ::WaitForSingleObject(fetch.worker, kPollMs);
+    }
+    attempts.insert(attempts.end(), fetch.attempts.begin(), fetch.attempts.end());
+    fetch.attempts.clear();
+    if (fetch.thrown) {
+        std::rethrow_exception(std::exchange(fetch.thrown, nullptr));
+    }
+    return fetch.succeeded;
 }
 
 void Downloader::RecordAttempt(const std::wstring& url, const wchar_t* backend, bool succeeded,
@@ -241,44 +377,6 @@ void Downloader::RecordAttempt(const std::wstring& url, const wchar_t* backend, 
 {
     attempts.push_back(DownloadAttempt{url, backend, succeeded ? std::wstring(kAttemptPassed) : error});
     log.Info(AttemptLogMessage(succeeded, backend, url, error));
-}
-
-bool Downloader::RunAttempt(const std::function<bool()>& attempt, const ExpectedFile& expected)
-{
-    bytesReceived.store(0);
-    bytesTotal.store(0);
-    tryClock.Start(TryLimitSeconds(expected, 0));
-    progress.BeginDownload();
-
-    WorkerJob job{&attempt, false, nullptr};
-    UniqueHandle worker(::CreateThread(nullptr, 0, RunWorkerJob, &job, 0, nullptr));
-    if (worker) {
-        // The window lives on this thread, so this thread must keep pumping
-        // while the transfer blocks on the worker.
-        for (;;) {
-            const DWORD waited = ::WaitForSingleObject(worker.Get(), kPollMs);
-            // The counters are clamped and never negative: they fit the window as they are.
-            progress.SetDownloadProgress(static_cast<uint32_t>(bytesReceived.load()),
-                                         static_cast<uint32_t>(bytesTotal.load()));
-            LogNotices();
-            tryClock.SetLimit(TryLimitSeconds(expected, static_cast<uint64_t>(bytesTotal.load())));
-            tryClock.Enforce();
-            if (waited != WAIT_TIMEOUT) {
-                break;
-            }
-        }
-        // job belongs to this frame: the worker must be gone before it is.
-        ::WaitForSingleObject(worker.Get(), INFINITE);
-        worker.Reset();
-    } else {
-        // Without a thread the try still runs, only without live progress.
-        job.result = attempt();
-    }
-    progress.EndDownload(job.result);
-    if (job.thrown) {
-        std::rethrow_exception(job.thrown);
-    }
-    return job.result;
 }
 
 bool FinishDownload(const std::wstring& temporaryPath, const std::wstring& destination, const ExpectedFile& expected,

@@ -8,6 +8,7 @@ void TryClock::Start(uint64_t limitSeconds)
     start_ = Clock::now();
     limitSeconds_ = limitSeconds;
     expired_ = false;
+    stopped_ = false;
     handle_ = nullptr;
     close_ = nullptr;
     closedHere_ = false;
@@ -83,6 +84,19 @@ void TryClock::Enforce()
     // Outside the lock: the worker may ask Expired() while the call it is
     // blocked in winds down.
     close(handle);
+}
+
+void TryClock::Stop()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    expired_ = true;
+    stopped_ = true;
+}
+
+bool TryClock::Stopped() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopped_;
 }
 
 } // namespace orv

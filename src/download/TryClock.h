@@ -34,6 +34,10 @@ public:
     // Waiting thread: when the time is up, marks the try expired and closes
     // the watched handle.
     void Enforce();
+    // Waiting thread: the try is no longer wanted. It counts as run out from
+    // now on, and the next Enforce() ends the call it waits in.
+    void Stop();
+    bool Stopped() const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -42,6 +46,7 @@ private:
     Clock::time_point start_{};
     uint64_t limitSeconds_ = kNoLimit;
     bool expired_ = false;
+    bool stopped_ = false;
     void* handle_ = nullptr;
     CloseFunction close_ = nullptr;
     bool closedHere_ = false;

@@ -150,6 +150,11 @@ void ProgressWindow::Close()
 
 void ProgressWindow::PumpMessages()
 {
+    if (backgroundWork && !inBackgroundWork) {
+        inBackgroundWork = true;
+        backgroundWork();
+        inBackgroundWork = false;
+    }
     if (silent) {
         return;
     }

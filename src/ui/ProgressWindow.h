@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/Handles.h"
@@ -32,6 +33,11 @@ public:
     void ShowError(const std::wstring& text);
     void ShowInfo(const std::wstring& text);
 
+    // Work that goes on beside whatever this thread is busy with (the next
+    // package's download): every pump does it first, in a silent run too,
+    // but never inside itself. An empty callable ends it.
+    void SetBackgroundWork(std::function<void()> work) { backgroundWork = std::move(work); }
+
     // Whether the user closed the window: the run stops at its next package.
     bool CloseRequested() const { return closeRequested; }
     // The top-level window; null when silent, not yet made, or closed.
@@ -43,6 +49,8 @@ public:
 private:
     bool silent = false;
     bool closeRequested = false;
+    std::function<void()> backgroundWork;
+    bool inBackgroundWork = false;
     HWND window = nullptr;
     // The window's lines and bars: made with it, gone with it.
     struct Controls {
