@@ -83,6 +83,13 @@ def test_programs_stopped_databases_and_replaced_files_backed_up_updater_staged(
         winpath(elsewhere_apps / "kds_lum.exe"), elsewhere.pid), "WARN")) == 2, "looked at before each package"
     stopped, before = at(timed, "Process stopped | kds_lum.exe")
     assert (stopped - before).total_seconds() >= 2.5
+    # While the first package waits for the suite to stop, the second one
+    # downloads: its line comes as it happens, among the first package's.
+    messages = [m for _, m in run]
+    downloaded = [messages.index("Download PASS | Backend=WinHTTP | URL=%s%s.zip" % (site.url, p))
+                  for p in ("Core", "Extra")]
+    assert downloaded[0] < downloaded[1] < messages.index(*find(run, "Process stopped | kds_lum.exe")) < (
+        messages.index("Package install PASS | File=Core.zip"))
 
     # The databases of the install folder itself (and only they) are saved
     # once, before anything is replaced; each replaced file once, as it was

@@ -277,6 +277,28 @@ TEST(DownloadWindowTest, AWindowClosedDuringATryStopsTheLadderAfterIt)
     EXPECT_EQ(Tries(attempts), L"WinHTTP=HTTP status 404");
 }
 
+// A download begun ahead of its turn is nobody's work under way yet: a close
+// stops its try in flight rather than letting the server end it.
+TEST(DownloadWindowTest, ADownloadBegunAheadStopsInFlightWhenTheWindowCloses)
+{
+    TempDir temp;
+    TraceLog log;
+    log.Open(temp.Path());
+    ProgressWindow window(false);
+    ASSERT_TRUE(window.Create());
+    orv::Downloader downloader(log, window);
+    downloader.Begin({Server("fault") + L"trickle"}, temp / L"x.bin", orv::ExpectedFile{}, true);
+    EXPECT_FALSE(downloader.Service());
+    ASSERT_TRUE(::PostMessageW(window.Handle(), WM_CLOSE, 0, 0));
+    const ULONGLONG start = ::GetTickCount64();
+    window.PumpMessages();
+    downloader.Service();
+    std::vector<DownloadAttempt> attempts;
+    EXPECT_FALSE(downloader.Finish(attempts));
+    EXPECT_LT(::GetTickCount64() - start, 20000u) << "the trickle would have taken a minute";
+    EXPECT_EQ(Tries(attempts), std::wstring(L"WinHTTP=") + orv::kStoppedText);
+}
+
 // A body that trickles in ends with the try's time limit on every backend,
 // and the run goes on. (A server that never answers at all is cut off by
 // closing the request from the waiting thread, which Wine does not honour:
