@@ -1,5 +1,7 @@
 #include "manifest/Inventory.h"
 
+#include <cwchar>
+
 #include "platform/PathSafety.h"
 #include "platform/PathText.h"
 
@@ -40,11 +42,32 @@ std::wstring FirstCandidateFile(const std::wstring& stem, const InstallFolderVie
     return std::wstring();
 }
 
+// The first candidate among the files that one listing of stem + ".*"
+// found, in table order: one look at the folder rather than one per
+// extension. The folder matched the stem as it matches names; the
+// extensions are ASCII. A stem holding "~" may have matched a file's short
+// name instead, whose long name says nothing about the candidates.
+std::wstring FirstListedCandidate(const std::wstring& stem, const std::vector<std::wstring>& listed)
+{
+    if (stem.find(L'~') != std::wstring::npos) {
+        return std::wstring();
+    }
+    for (const wchar_t* extension : kCandidateExtensions) {
+        const size_t length = stem.size() + std::wcslen(extension);
+        for (const std::wstring& name : listed) {
+            if (name.size() == length && EndsWithNoCase(name, extension)) {
+                return name;
+            }
+        }
+    }
+    return std::wstring();
+}
+
 // The first file named stem + ".*" that is not a leftover; empty when there
 // is none or the folder cannot be listed.
-std::wstring FirstOtherFile(const std::wstring& stem, const InstallFolderView& folder)
+std::wstring FirstOtherFile(const std::vector<std::wstring>& listed)
 {
-    for (const std::wstring& name : folder.FilesOfStem(stem)) {
+    for (const std::wstring& name : listed) {
         if (!IsLeftover(name) && IsProbeName(name)) {
             return name;
         }
@@ -70,9 +93,15 @@ InstalledPackage FindInstalledPackage(const std::wstring& packageName, const Ins
     if (!IsProbeName(stem)) {
         return found;
     }
-    std::wstring file = FirstCandidateFile(stem, folder);
+    const std::vector<std::wstring> listed = folder.FilesOfStem(stem);
+    std::wstring file = FirstListedCandidate(stem, listed);
+    // Nothing listed may also be a folder that cannot be listed, and a short
+    // name is only found by asking for it: then each candidate is asked for.
+    if (file.empty() && (listed.empty() || stem.find(L'~') != std::wstring::npos)) {
+        file = FirstCandidateFile(stem, folder);
+    }
     if (file.empty()) {
-        file = FirstOtherFile(stem, folder);
+        file = FirstOtherFile(listed);
     }
     if (!file.empty()) {
         found.version = folder.FileVersion(file);
