@@ -51,8 +51,9 @@ const wchar_t kVersion[] = L"27.0.0.4";
 
 // What a program with the updater's window, restart question, lock scan,
 // three download backends and RunOnce entry imports, whether or not a run
-// calls it: the loader maps every one of these DLLs at start-up.
-volatile const void* const kImports[] = {
+// calls it: the loader maps every one of these DLLs at start-up. (Kept in
+// the executable, unread, so that no import is optimised away.)
+__attribute__((used)) const void* const kImports[] = {
     reinterpret_cast<const void*>(&InitCommonControlsEx), reinterpret_cast<const void*>(&CreateFontIndirectW),
     reinterpret_cast<const void*>(&MessageBoxW),          reinterpret_cast<const void*>(&ShellExecuteExW),
     reinterpret_cast<const void*>(&RmStartSession),       reinterpret_cast<const void*>(&RegSetValueExW),
@@ -1296,7 +1297,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(CrashFilter);
     Options options;
-    if (!ParseOptions(options) || kImports[0] == nullptr) {
+    if (!ParseOptions(options)) {
         return 1;
     }
     HANDLE mutex = ::CreateMutexW(nullptr, TRUE, L"Local\\Varnel-OrvUpdaterW7-SingleInstance");
