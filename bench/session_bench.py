@@ -41,7 +41,9 @@ BUILD = Path(os.environ.get("ORV_BUILD_DIR", ROOT / "build" / "x86_64"))
 WINE_RUN = os.environ.get("ORV_WINE_RUN", str(ROOT / "cmake" / "wine-run.sh"))
 PREFIX = os.environ.get("ORV_WINEPREFIX", str(BUILD / "wineprefix"))
 WINE = os.environ.get("ORV_WINE", "/usr/lib/wine/wine64")
-EXE = BUILD / "bin" / "OrvUpdaterW7.exe"
+# ORV_BENCH_EXE: another build of ours to measure (an older one, say) against
+# the same baselines.
+EXE = Path(os.environ.get("ORV_BENCH_EXE", BUILD / "bin" / "OrvUpdaterW7.exe"))
 BARE = BUILD / "tools" / "BareUpdater.exe"
 ROUNDS = max(7, int(os.environ.get("ORV_BENCH_ROUNDS", "7")))
 SERVERS = str(ROOT / "tests" / "servers" / "testservers.py")

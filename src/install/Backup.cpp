@@ -56,7 +56,8 @@ bool Installer::BackupDatabases(InstallResult& result)
 
 bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& result, bool sourceChecked)
 {
-    if (!FileExists(path)) {
+    // The guard's check has just found the file.
+    if (!sourceChecked && !FileExists(path)) {
         return true;
     }
     // Only the first backup of a run holds the state from before the run.
@@ -82,16 +83,24 @@ bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& resu
         return false;
     }
     const std::wstring backup = JoinPath(backupFolder, relative);
-    // Made first, so the check sees every folder the copy will write into
-    // (a folder that cannot be made fails the copy with its own text).
-    CreateDirectories(ParentPath(backup));
-    if (!guard.ContainsFolder(ParentPath(backup))) {
+    const std::wstring parent = ParentPath(backup);
+    // Made first, so the check sees every folder the copy will write into.
+    // The walk backs up one folder's files after another: the folder made
+    // for the last one needs no second look.
+    if (parent != lastBackupParent && CreateDirectories(parent)) {
+        lastBackupParent = parent;
+    }
+    if (!guard.ContainsFolder(parent)) {
         result.failedFiles.push_back(path);
         log->Fail(L"Tarn backup target passes through a link; original will not be replaced | " + backup);
         return false;
     }
+    // A folder that could not be made fails the copy with its own text.
     std::wstring error;
-    if (!CopyFileVerified(path, backup, error, Tick())) {
+    const bool copied = parent == lastBackupParent
+                            ? ComparedFile(path, compareBuffers).CopyVerified(backup, error, Tick())
+                            : CopyFileVerified(path, backup, error, Tick());
+    if (!copied) {
         result.failedFiles.push_back(path);
         log->Fail(L"Tarn backup failed; original will not be replaced | Source=" + path + L" | Backup=" + backup +
                   L" | " + error);

@@ -71,14 +71,14 @@ InstallFolderGuard::InstallFolderGuard(const std::wstring& installFolder) : inst
 {
 }
 
-bool InstallFolderGuard::Contains(const std::wstring& path, bool* exists)
+bool InstallFolderGuard::Contains(const std::wstring& path, FoundAtPath* found)
 {
-    return Judge(path, Kind::File, exists);
+    return Judge(path, Kind::File, found);
 }
 
-bool InstallFolderGuard::ContainsOwnContent(const std::wstring& path, bool* exists)
+bool InstallFolderGuard::ContainsOwnContent(const std::wstring& path, FoundAtPath* found)
 {
-    return Judge(path, Kind::BackupSource, exists);
+    return Judge(path, Kind::BackupSource, found);
 }
 
 bool InstallFolderGuard::ContainsFolder(const std::wstring& folder)
@@ -97,10 +97,10 @@ bool InstallFolderGuard::RootOpened()
     return rootOpened_;
 }
 
-bool InstallFolderGuard::Judge(const std::wstring& path, Kind kind, bool* exists)
+bool InstallFolderGuard::Judge(const std::wstring& path, Kind kind, FoundAtPath* found)
 {
-    if (exists != nullptr) {
-        *exists = true;
+    if (found != nullptr) {
+        *found = FoundAtPath{true, false, 0};
     }
     const std::wstring relative = RelativeToInstallFolder(path, installFolder_);
     if (relative.empty()) {
@@ -118,11 +118,15 @@ bool InstallFolderGuard::Judge(const std::wstring& path, Kind kind, bool* exists
     }
     const Inspection seen = Inspect(path);
     if (seen.found == Found::Missing) {
-        if (exists != nullptr) {
-            *exists = false;
+        if (found != nullptr) {
+            found->exists = false;
         }
         // Nothing there yet: only the folders above can lead elsewhere.
         return Judge(ParentPath(path), Kind::Folder);
+    }
+    if (found != nullptr && seen.found == Found::Opened) {
+        found->attributesRead = true;
+        found->attributes = seen.attributes;
     }
     const bool ownContent = !(kind == Kind::BackupSource && seen.names > 1);
     bool contained = false;

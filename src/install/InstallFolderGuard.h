@@ -13,6 +13,14 @@
 
 namespace orv {
 
+// What a check found at the path it judged: whether anything is there, and
+// its attributes when they could be read.
+struct FoundAtPath {
+    bool exists = false;
+    bool attributesRead = false;
+    unsigned long attributes = 0;
+};
+
 class InstallFolderGuard {
 public:
     explicit InstallFolderGuard(const std::wstring& installFolder);
@@ -20,22 +28,22 @@ public:
     // Whether what is done at path stays inside the install folder: the path
     // lies below it, and neither it nor a folder above it up to the install
     // folder is or passes through a link. A path that does not exist yet is
-    // judged by its nearest existing folder. exists, when given, tells
-    // whether the check found anything at path (so the caller need not look
-    // again: under Wine a name that is not there costs a scan of its folder).
-    bool Contains(const std::wstring& path, bool* exists = nullptr);
+    // judged by its nearest existing folder. found, when given, tells what
+    // the check found at path (so the caller need not look again: under Wine
+    // a name that is not there costs a scan of its folder).
+    bool Contains(const std::wstring& path, FoundAtPath* found = nullptr);
 
     // The same for a file whose content is copied into a backup; a file with
     // more than one name counts as a link too, since its content is also
     // another name's, maybe outside the install folder.
-    bool ContainsOwnContent(const std::wstring& path, bool* exists = nullptr);
+    bool ContainsOwnContent(const std::wstring& path, FoundAtPath* found = nullptr);
 
     // The same for a folder, judged once per run.
     bool ContainsFolder(const std::wstring& folder);
 
 private:
     enum class Kind { Folder, File, BackupSource };
-    bool Judge(const std::wstring& path, Kind kind, bool* exists = nullptr);
+    bool Judge(const std::wstring& path, Kind kind, FoundAtPath* found = nullptr);
     bool RootOpened();
 
     std::wstring installFolder_;

@@ -69,6 +69,18 @@ bool IsRealPathAt(const std::wstring& realPath, const std::wstring& realRoot, co
     return !realRoot.empty() && EqualsNoCase(StripTrailingSeparators(realPath), StripTrailingSeparators(expected));
 }
 
+std::vector<std::wstring> SideFilesOf(const std::vector<std::wstring>& listed, const std::wstring& targetName)
+{
+    const std::wstring prefix = targetName + kInstallSideSuffix;
+    std::vector<std::wstring> names;
+    for (const std::wstring& name : listed) {
+        if (StartsWithNoCase(name, prefix)) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
 bool IsDatabaseFileName(const std::wstring& name)
 {
     const std::wstring lower = LowerAscii(name);

@@ -73,13 +73,19 @@ private:
     // Per folder, the side files that runs cut off before their rename left
     // there, read once: a search costs as much as the folder is long.
     std::map<std::wstring, std::vector<std::wstring>> leftSideFiles;
+    // The backup folder last made sure of: the walk backs up a folder's
+    // files one after another.
+    std::wstring lastBackupParent;
+    // One pair of read buffers for every comparison of the run.
+    CompareBuffers compareBuffers;
 
     bool InstallTree(const std::wstring& root, const std::wstring& folder, InstallResult& result);
     // One ordinary file of the walk, and the updater's own executable.
     bool InstallFile(const std::wstring& root, const std::wstring& full, InstallResult& result);
     bool InstallUpdaterExecutable(const std::wstring& incoming, const std::wstring& target, InstallResult& result);
     bool CopyWithRecovery(const std::wstring& source, const std::wstring& target, InstallResult& result);
-    void DeleteLeftSideFiles(const std::wstring& target);
+    // True when no side file of target is left in its folder.
+    bool DeleteLeftSideFiles(const std::wstring& target);
     bool ScheduleAtReboot(const std::wstring& source, const std::wstring& target, InstallResult& result);
     void StageSelfUpdate(const std::wstring& incoming, const std::wstring& installed, InstallResult& result);
     // sourceChecked: the guard has just judged path as a backup source.
@@ -127,6 +133,10 @@ std::wstring WithoutFinalPathPrefix(const std::wstring& finalPath);
 // folder is exactly where the folder's own real path puts it: any link on
 // the way (a junction, a symbolic link, a mount point) resolves elsewhere.
 bool IsRealPathAt(const std::wstring& realPath, const std::wstring& realRoot, const std::wstring& relative);
+
+// Of the names the listing of a folder's side files found, those of the file
+// named targetName, whichever run made them.
+std::vector<std::wstring> SideFilesOf(const std::vector<std::wstring>& listed, const std::wstring& targetName);
 
 // "orv*.accdb" and "orv*.mdb" in any letter case: the application's
 // database files, which are backed up before the first package of a run.

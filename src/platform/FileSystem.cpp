@@ -16,6 +16,7 @@ namespace {
 constexpr DWORD kLongPathChars = 32768;
 constexpr DWORD kIoPiece = 1048576;
 constexpr DWORD kCompareBlock = 65536;
+constexpr DWORD kInTheWayAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 bool AttributesOf(const std::wstring& path, DWORD& attributes)
 {
@@ -24,10 +25,13 @@ bool AttributesOf(const std::wstring& path, DWORD& attributes)
 }
 
 // Read-only, hidden and system files must lose those bits before they can be
-// deleted or overwritten.
-void ClearAttributes(const std::wstring& path)
+// deleted or overwritten; a file without them is left as it is (one call
+// fewer for nearly every file).
+void ClearAttributes(const std::wstring& path, DWORD attributes)
 {
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (attributes & kInTheWayAttributes) {
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
 }
 
 // Removes a file that is in the way, leaving folders alone.
@@ -35,7 +39,7 @@ void RemoveNonFolder(const std::wstring& path)
 {
     DWORD attributes = 0;
     if (AttributesOf(path, attributes) && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        ClearAttributes(path);
+        ClearAttributes(path, attributes);
         ::DeleteFileW(path.c_str());
     }
 }
@@ -154,7 +158,7 @@ bool DeleteFileIfPresent(const std::wstring& path)
     if (!AttributesOf(path, attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return true;
     }
-    ClearAttributes(path);
+    ClearAttributes(path, attributes);
     return ::DeleteFileW(path.c_str()) != FALSE;
 }
 
@@ -182,7 +186,7 @@ bool DeleteChildren(const std::wstring& folder)
                 return false;
             }
         } else {
-            ClearAttributes(child);
+            ClearAttributes(child, entry.dwFileAttributes);
             if (!::DeleteFileW(child.c_str())) {
                 return false;
             }
@@ -215,7 +219,7 @@ bool DeleteTree(const std::wstring& folder)
     if (!DeleteChildren(folder)) {
         return false;
     }
-    ClearAttributes(folder);
+    ClearAttributes(folder, attributes);
     if (::RemoveDirectoryW(folder.c_str())) {
         return true;
     }
@@ -303,41 +307,8 @@ bool CanCreateFilesIn(const std::wstring& folder)
 
 bool FilesEqual(const std::wstring& a, const std::wstring& b, const ProgressTick& tick)
 {
-    if (!FileExists(a) || !FileExists(b)) {
-        return false;
-    }
-    if (GetFileSize64(a) != GetFileSize64(b)) {
-        return false;
-    }
-    UniqueFile fileA(::CreateFileW(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    UniqueFile fileB(::CreateFileW(b.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!fileA || !fileB) {
-        return false;
-    }
-    std::vector<unsigned char> bufferA(kCompareBlock, 0);
-    std::vector<unsigned char> bufferB(kCompareBlock, 0);
-    for (;;) {
-        DWORD readA = 0;
-        DWORD readB = 0;
-        if (!::ReadFile(fileA.Get(), bufferA.data(), kCompareBlock, &readA, nullptr) ||
-            !::ReadFile(fileB.Get(), bufferB.data(), kCompareBlock, &readB, nullptr)) {
-            return false;
-        }
-        if (readA != readB) {
-            return false;
-        }
-        if (readA == 0) {
-            return true;
-        }
-        if (!std::equal(bufferA.begin(), bufferA.begin() + readA, bufferB.begin())) {
-            return false;
-        }
-        if (tick) {
-            tick();
-        }
-    }
+    CompareBuffers buffers;
+    return ComparedFile(a, buffers).Equals(b, tick);
 }
 
 bool CopyFileVerified(const std::wstring& source, const std::wstring& target, std::wstring& error,
@@ -348,16 +319,85 @@ bool CopyFileVerified(const std::wstring& source, const std::wstring& target, st
         error = L"Cannot create directory: " + parent;
         return false;
     }
+    CompareBuffers buffers;
+    return ComparedFile(source, buffers).CopyVerified(target, error, tick);
+}
+
+ComparedFile::ComparedFile(const std::wstring& path, CompareBuffers& buffers)
+    : path_(path), handle_(INVALID_HANDLE_VALUE), buffers_(buffers)
+{
+}
+
+ComparedFile::~ComparedFile()
+{
+    if (handle_ != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(handle_);
+    }
+}
+
+bool ComparedFile::Open()
+{
+    if (handle_ == INVALID_HANDLE_VALUE) {
+        // Without the backup flag a folder does not open, so a folder is
+        // never equal to anything.
+        handle_ = ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    return handle_ != INVALID_HANDLE_VALUE;
+}
+
+bool ComparedFile::Equals(const std::wstring& other, const ProgressTick& tick)
+{
+    // The sizes come from the open handles: a look-up by name costs Wine a
+    // scan of the folder when the name is not there.
+    if (!Open()) {
+        return false;
+    }
+    UniqueFile otherFile(::CreateFileW(other.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER ownSize{};
+    LARGE_INTEGER otherSize{};
+    const LARGE_INTEGER start{};
+    if (!otherFile || !::GetFileSizeEx(handle_, &ownSize) || !::GetFileSizeEx(otherFile.Get(), &otherSize) ||
+        ownSize.QuadPart != otherSize.QuadPart || !::SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN)) {
+        return false;
+    }
+    buffers_.own.resize(kCompareBlock);
+    buffers_.other.resize(kCompareBlock);
+    for (;;) {
+        DWORD readOwn = 0;
+        DWORD readOther = 0;
+        if (!::ReadFile(handle_, buffers_.own.data(), kCompareBlock, &readOwn, nullptr) ||
+            !::ReadFile(otherFile.Get(), buffers_.other.data(), kCompareBlock, &readOther, nullptr)) {
+            return false;
+        }
+        if (readOwn != readOther) {
+            return false;
+        }
+        if (readOwn == 0) {
+            return true;
+        }
+        if (!std::equal(buffers_.own.begin(), buffers_.own.begin() + readOwn, buffers_.other.begin())) {
+            return false;
+        }
+        if (tick) {
+            tick();
+        }
+    }
+}
+
+bool ComparedFile::CopyVerified(const std::wstring& target, std::wstring& error, const ProgressTick& tick)
+{
     BOOL cancel = FALSE;
     const BOOL copied = tick
-        ? ::CopyFileExW(source.c_str(), target.c_str(), CopyProgressRoutine,
+        ? ::CopyFileExW(path_.c_str(), target.c_str(), CopyProgressRoutine,
                         const_cast<ProgressTick*>(&tick), &cancel, 0)
-        : ::CopyFileExW(source.c_str(), target.c_str(), nullptr, nullptr, &cancel, 0);
+        : ::CopyFileExW(path_.c_str(), target.c_str(), nullptr, nullptr, &cancel, 0);
     if (!copied) {
         error = Win32ErrorText(::GetLastError());
         return false;
     }
-    if (FilesEqual(source, target, tick)) {
+    if (Equals(target, tick)) {
         return true;
     }
     RemoveNonFolder(target);

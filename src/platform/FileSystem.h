@@ -60,6 +60,38 @@ bool FilesEqual(const std::wstring& a, const std::wstring& b, const ProgressTick
 bool CopyFileVerified(const std::wstring& source, const std::wstring& target, std::wstring& error,
                       const ProgressTick& tick = ProgressTick());
 
+// The read buffers of file comparisons: a caller that compares many files
+// keeps one set for all of them instead of two allocations per comparison.
+struct CompareBuffers {
+    ByteArray own;
+    ByteArray other;
+};
+
+// A file that is compared with others again and again, and copied: it is
+// opened once (for reading, shared for reading only) and stays open until
+// this object is gone, so every comparison opens only the other file. A file
+// that could not be opened is tried again at the next comparison.
+class ComparedFile {
+public:
+    ComparedFile(const std::wstring& path, CompareBuffers& buffers);
+    ~ComparedFile();
+    ComparedFile(const ComparedFile&) = delete;
+    ComparedFile& operator=(const ComparedFile&) = delete;
+
+    // Whether other holds the same bytes; false when either is no readable file.
+    bool Equals(const std::wstring& other, const ProgressTick& tick = ProgressTick());
+    // Copies the file to target, whose folder must exist, and compares the
+    // copy; a copy that differs is removed.
+    bool CopyVerified(const std::wstring& target, std::wstring& error, const ProgressTick& tick = ProgressTick());
+
+private:
+    bool Open();
+
+    std::wstring path_;
+    void* handle_;
+    CompareBuffers& buffers_;
+};
+
 ByteArray ReadWholeFile(const std::wstring& path);
 bool WriteFileDirect(const std::wstring& path, const void* data, size_t size, std::wstring& error);
 bool WriteFileAtomic(const std::wstring& path, const std::wstring& text, std::wstring& error);

@@ -53,3 +53,16 @@ TEST(InstallerTest, OnlyACopyThatAPendingMoveNamesWaitsForTheRestart)
         EXPECT_EQ(IsMovedAtRestart(c.first, moves), c.second) << c.first;
     }
 }
+
+TEST(InstallerTest, OnlyTheTargetsOwnSideFilesAreItsLeftOnes)
+{
+    // Whatever the listing finds for another name must neither be removed
+    // nor keep the side file of this run from being skipped.
+    const std::vector<std::wstring> listed = {
+        L"a.dll.orv-new-12", L"A.DLL.ORV-NEW-7", L"b.dll.orv-new-1", L"aa.dll.orv-new-3",
+        L"a.dll.x.orv-new-4", L"a.orv-new-5", L"a.dll.orv-new", L"a.dll",
+    };
+    EXPECT_EQ(SideFilesOf(listed, L"a.dll"), (std::vector<std::wstring>{L"a.dll.orv-new-12", L"A.DLL.ORV-NEW-7"}));
+    EXPECT_EQ(SideFilesOf(listed, L"a"), std::vector<std::wstring>{L"a.orv-new-5"});
+    EXPECT_TRUE(SideFilesOf(listed, L"c.dll").empty());
+}

@@ -86,3 +86,27 @@ TEST(FileSystemTest, AFailedCopyNamesItsCauseAndLeavesNoCopy)
         EXPECT_FALSE(FileExists(dir / c.first)) << c.first;
     }
 }
+
+TEST(FileSystemTest, AFileKeptOpenComparesFromItsStartEveryTime)
+{
+    TempDir dir;
+    const std::string data(200000, 'd');
+    WriteTestFile(dir / L"data", data);
+    WriteTestFile(dir / L"same", data);
+    WriteTestFile(dir / L"late", data.substr(0, 150000) + std::string(50000, 'x'));
+    WriteTestFile(dir / L"longer", data + "d");
+    CreateDirectories(dir / L"folder");
+    CompareBuffers buffers;
+    ComparedFile file(dir / L"data", buffers);
+    // Each comparison leaves the kept file elsewhere; the next must not care.
+    const std::pair<const wchar_t*, bool> others[] = {
+        {L"late", false}, {L"same", true}, {L"longer", false}, {L"folder", false},
+        {L"missing", false}, {L"same", true}, {L"data", true},
+    };
+    for (const auto& c : others) {
+        EXPECT_EQ(file.Equals(dir / c.first), c.second) << c.first;
+    }
+    std::wstring error;
+    EXPECT_TRUE(file.CopyVerified(dir / L"copy", error)) << error;
+    EXPECT_EQ(ReadTestFile(dir / L"copy"), data);
+}
