@@ -54,10 +54,12 @@ bool Installer::BackupDatabases(InstallResult& result)
     return ok;
 }
 
-bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& result, bool sourceChecked)
+bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& result, const FoundAtPath* checked)
 {
-    // The guard's check has just found the file.
-    if (!sourceChecked && !FileExists(path)) {
+    // The guard's check may just have seen a file there.
+    const bool seenFile = checked != nullptr && checked->exists && checked->attributesRead &&
+                          !(checked->attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!seenFile && !FileExists(path)) {
         return true;
     }
     // Only the first backup of a run holds the state from before the run.
@@ -73,7 +75,7 @@ bool Installer::BackupExistingFile(const std::wstring& path, InstallResult& resu
     }
     // A link would copy another file, maybe one the user may not read, into
     // the backup, which the user can.
-    if (!sourceChecked && !guard.ContainsOwnContent(path)) {
+    if (checked == nullptr && !guard.ContainsOwnContent(path)) {
         result.failedFiles.push_back(path);
         log->Fail(L"Tarn backup source passes through a link; original will not be replaced | " + path);
         return false;

@@ -47,7 +47,8 @@ bool ReplaceOnce(ComparedFile& source, const std::wstring& target, const std::ws
         attributes = ::GetFileAttributesW(target.c_str());
     }
     // Read-only, hidden and system files must not stop the rename.
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kInTheWayAttributes)) {
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (attributes & kInTheWayAttributes)) {
         ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
     if (!::MoveFileExW(side.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -119,7 +120,7 @@ bool Installer::CopyWithRecovery(const std::wstring& source, const std::wstring&
         log->Info(L"Install DRYRUN | " + source + L" -> " + target);
         return true;
     }
-    if (found.exists && !BackupExistingFile(target, result, true)) {
+    if (found.exists && !BackupExistingFile(target, result, &found)) {
         return false;
     }
     // A file that is there has its folder.

@@ -88,8 +88,8 @@ private:
     bool DeleteLeftSideFiles(const std::wstring& target);
     bool ScheduleAtReboot(const std::wstring& source, const std::wstring& target, InstallResult& result);
     void StageSelfUpdate(const std::wstring& incoming, const std::wstring& installed, InstallResult& result);
-    // sourceChecked: the guard has just judged path as a backup source.
-    bool BackupExistingFile(const std::wstring& path, InstallResult& result, bool sourceChecked = false);
+    // checked: what the guard found when it has just judged path as a backup source.
+    bool BackupExistingFile(const std::wstring& path, InstallResult& result, const FoundAtPath* checked = nullptr);
     bool BackupDatabases(InstallResult& result);
     bool EnsureBackupFolder();
     bool EmptyStageFolder();
