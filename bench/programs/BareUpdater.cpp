@@ -688,9 +688,20 @@ bool OpenZip(const wstring& path, Zip& zip)
     return zip.ready;
 }
 
-wstring EntryName(const mz_zip_archive_file_stat& stat)
+// One entry's record and its name with backslashes and no trailing
+// separator; false for an entry that cannot be read, is encrypted or uses a
+// method miniz does not support.
+bool ReadEntry(Zip& zip, mz_uint index, mz_zip_archive_file_stat& stat, wstring& name)
 {
-    return Utf8ToWide(stat.m_filename, std::strlen(stat.m_filename));
+    if (!mz_zip_reader_file_stat(&zip.archive, index, &stat) || stat.m_is_encrypted || !stat.m_is_supported) {
+        return false;
+    }
+    name = Utf8ToWide(stat.m_filename, std::strlen(stat.m_filename));
+    std::replace(name.begin(), name.end(), L'/', L'\\');
+    while (!name.empty() && name.back() == L'\\') {
+        name.pop_back();
+    }
+    return true;
 }
 
 bool ValidateZip(const wstring& path)
@@ -703,12 +714,9 @@ bool ValidateZip(const wstring& path)
     const mz_uint count = mz_zip_reader_get_num_files(&zip.archive);
     for (mz_uint i = 0; i < count; ++i) {
         mz_zip_archive_file_stat stat{};
-        if (!mz_zip_reader_file_stat(&zip.archive, i, &stat) || stat.m_is_encrypted || !stat.m_is_supported) {
+        wstring name;
+        if (!ReadEntry(zip, i, stat, name)) {
             return false;
-        }
-        wstring name = EntryName(stat);
-        while (!name.empty() && IsSeparator(name.back())) {
-            name.pop_back();
         }
         if (!name.empty() && !IsSafeRelativePath(name)) {
             return false;
@@ -761,13 +769,9 @@ bool ExtractZip(const wstring& zipPath, const wstring& destination, TraceLog& lo
     const mz_uint count = mz_zip_reader_get_num_files(&zip.archive);
     for (mz_uint i = 0; i < count; ++i) {
         mz_zip_archive_file_stat stat{};
-        if (!mz_zip_reader_file_stat(&zip.archive, i, &stat) || stat.m_is_encrypted || !stat.m_is_supported) {
+        wstring name;
+        if (!ReadEntry(zip, i, stat, name)) {
             return false;
-        }
-        wstring name = EntryName(stat);
-        std::replace(name.begin(), name.end(), L'/', L'\\');
-        while (!name.empty() && name.back() == L'\\') {
-            name.pop_back();
         }
         if (name.empty()) {
             continue;
